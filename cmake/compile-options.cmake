@@ -1,0 +1,18 @@
+# Flags shared by every target of the project.
+add_library(nembo_options INTERFACE)
+target_compile_options(nembo_options INTERFACE
+  -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion
+  # Fused multiply-add only where a kernel asks for it explicitly.
+  -ffp-contract=off)
+target_include_directories(nembo_options INTERFACE ${PROJECT_SOURCE_DIR})
+if(WIN32)
+  target_compile_definitions(nembo_options INTERFACE _WIN32_WINNT=0x0A00 WINVER=0x0A00 NOMINMAX WIN32_LEAN_AND_MEAN)
+endif()
+
+if(NEMBO_SANITIZE)
+  add_compile_options(-fsanitize=${NEMBO_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=${NEMBO_SANITIZE})
+endif()
+
+find_package(Threads REQUIRED)
+target_link_libraries(nembo_options INTERFACE Threads::Threads)

@@ -1,0 +1,25 @@
+# Test helpers. GoogleTest comes from the system natively; the Windows build
+# compiles it from the sources that Debian's libgtest-dev ships, so the same
+# unit tests also run under Wine.
+if(CMAKE_CROSSCOMPILING)
+  if(NOT TARGET gtest)
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+    add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+  endif()
+  set(NEMBO_GTEST_MAIN gtest_main)
+else()
+  find_package(GTest REQUIRED)
+  set(NEMBO_GTEST_MAIN GTest::gtest_main)
+endif()
+
+# nembo_add_test(NAME SOURCES src... LIBS lib... [LABELS label...])
+# One GoogleTest executable, registered with CTest (run under Wine in the
+# Windows build).
+function(nembo_add_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE nembo_options ${T_LIBS} ${NEMBO_GTEST_MAIN})
+  add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
+  set_tests_properties(${name} PROPERTIES LABELS "unit;${T_LABELS}")
+endfunction()

@@ -1,0 +1,111 @@
+#pragma once
+// Processor identity and instruction-set features, read with CPUID/XGETBV.
+#include <cstdint>
+#include <string>
+
+namespace nembo {
+
+enum class CpuVendor : std::uint32_t { intel = 0, amd = 1, unknown = 2 };
+
+struct CpuInfo {
+    std::string brand;
+    CpuVendor vendor = CpuVendor::unknown;
+    std::uint32_t family = 0;
+    std::uint32_t model = 0;
+};
+
+struct CpuFeatures {
+    bool mmx = false;
+    bool sse = false;
+    bool sse2 = false;
+    bool sse3 = false;
+    bool ssse3 = false;
+    bool sse4_1 = false;
+    bool sse4_2 = false;
+    bool sse4a = false;
+    bool popcnt = false;
+    bool aes = false;
+    bool rdrand = false;
+    bool bmi1 = false;
+    bool bmi2 = false;
+    bool lzcnt = false;
+    bool xop = false;
+    bool avx = false;
+    bool avx2 = false;
+    bool fma = false;
+    bool avx512f = false;
+    bool avx512bw = false;
+    bool avx512vl = false;
+    bool avx512dq = false;
+    bool avx512ifma = false;
+    bool avx512pf = false;
+    bool avx512er = false;
+    bool avx512cd = false;
+    bool avx512vbmi = false;
+    bool avx512vbmi2 = false;
+    bool avx512vnni = false;
+    bool avx512bitalg = false;
+    bool avx512vpopcntdq = false;
+    bool gfni = false;
+    bool vaes = false;
+    bool vpclmulqdq = false;
+    bool sha = false;
+    bool movdiri = false;
+    bool movdir64b = false;
+    bool serialize = false;
+    bool tsxldtrk = false;
+    bool pku = false;
+    bool ospke = false;
+    bool rdpid = false;
+    bool waitpkg = false;
+    bool clwb = false;
+    bool clflushopt = false;
+    bool sgx = false;
+    bool avx512_4vnniw = false;
+    bool avx512_4fmaps = false;
+    bool avx512_vp2intersect = false;
+    bool amx_tile = false;
+    bool amx_int8 = false;
+    bool amx_bf16 = false;
+    bool amx_fp16 = false;
+    bool cet_ibt = false;
+    bool cet_shstk = false;
+    bool fsrm = false;
+    bool hreset = false;
+    bool uintr = false;
+    bool avx512_bf16 = false;
+    bool avx512_fp16 = false;
+    bool avx10 = false;
+    std::uint32_t avx10_version = 0;
+    std::uint32_t avx10_vector_length = 0;  // 0 none, 1 = 128, 2 = 256, 3 = 512 bits
+    bool apx = false;
+};
+
+// The processor's registers, as the decoders see them. Production code uses
+// the real instructions; tests hand in tables of imagined processors.
+struct CpuidRegisters {
+    std::uint32_t eax = 0, ebx = 0, ecx = 0, edx = 0;
+};
+
+class CpuidReader {
+public:
+    virtual ~CpuidReader() = default;
+    virtual CpuidRegisters cpuid(std::uint32_t leaf, std::uint32_t subleaf) const = 0;
+    virtual std::uint64_t xgetbv0() const = 0;  // XCR0
+};
+
+// The reader backed by this processor's CPUID and XGETBV instructions.
+const CpuidReader& hardware_cpuid();
+
+CpuInfo read_cpu_info(const CpuidReader& reader);
+std::string read_cpu_brand(const CpuidReader& reader);
+CpuFeatures detect_cpu_features(const CpuidReader& reader);
+std::string cpu_feature_list(const CpuFeatures& features);
+
+// The same, asked of this processor.
+CpuInfo read_cpu_info();
+std::string read_cpu_brand();
+CpuFeatures detect_cpu_features();
+std::string cpu_feature_list();
+
+}  // namespace nembo
