@@ -1,7 +1,9 @@
 #pragma once
 // Processor identity and instruction-set features, read with CPUID/XGETBV.
 #include <cstdint>
+#include <map>
 #include <string>
+#include <utility>
 
 namespace nembo {
 
@@ -96,6 +98,24 @@ public:
 
 // The reader backed by this processor's CPUID and XGETBV instructions.
 const CpuidReader& hardware_cpuid();
+
+// An imagined processor as a plain value: a table of (leaf, sub-leaf) ->
+// registers plus the operating system's XCR0. Leaves not in the table read
+// as zeros.
+class CpuidTable final : public CpuidReader {
+public:
+    CpuidTable& set(std::uint32_t leaf, std::uint32_t subleaf, CpuidRegisters regs);
+    CpuidTable& set_xcr0(std::uint64_t xcr0);
+    CpuidRegisters cpuid(std::uint32_t leaf, std::uint32_t subleaf) const override;
+    std::uint64_t xgetbv0() const override;
+
+private:
+    std::map<std::pair<std::uint32_t, std::uint32_t>, CpuidRegisters> leaves_;
+    std::uint64_t xcr0_ = 0;
+};
+
+// Vendor as recognised in a brand string ("Intel" first, then "AMD").
+CpuVendor vendor_from_brand(const std::string& brand);
 
 CpuInfo read_cpu_info(const CpuidReader& reader);
 std::string read_cpu_brand(const CpuidReader& reader);

@@ -17,7 +17,26 @@ PlacementPlan plan_numa(const Topology& topology);
 PlacementPlan plan_phte(const Topology& topology);
 
 // Pins the calling thread to plan entry `index`; an index beyond the plan
-// leaves the thread where it is.
+// leaves the thread where it is. A processor the system refuses leaves the
+// thread where it is too, without a message.
 void pin_current_thread(const PlacementPlan& plan, std::uint32_t index);
+
+// Building blocks of the two plans. The references point into the topology,
+// which must outlive them.
+
+// The cores of one performance level, grouped per last-level cache: first
+// cache of node 0, first cache of node 1, ..., second cache of node 0, ...
+struct LevelGroups {
+    std::vector<std::vector<const Core*>> groups;
+    std::uint32_t max_threads_per_core = 0;
+};
+
+// Slot j collects the j-th hardware thread of cores.
+using Slots = std::vector<std::vector<const LogicalProcessor*>>;
+
+LevelGroups level_groups(const Topology& topology, std::uint32_t level);
+// Appends the hardware threads of `lg` to the existing slots, round-robin
+// over the groups; threads beyond the number of slots are not placed.
+void distribute(Slots& slots, const LevelGroups& lg);
 
 }  // namespace nembo

@@ -2,7 +2,11 @@
 // The fast timer (performance counter) and the coarse timer (millisecond
 // tick count): reading, describing, converting, and the HWBOT timer rule.
 #include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/cpu.hpp"
 
@@ -47,5 +51,38 @@ bool fast_timer_is_compliant(bool os_older_than_6_2, const CpuInfo& cpu, const T
 bool fast_timer_is_compliant(const TimerInfo& fast);
 
 void print_timer_report();
+
+// The pieces of the system forms above, exposed so that every case can be
+// exercised with imagined inputs.
+
+// Coarse-timer tick rate. `nt_current_resolution` is NtQueryTimerResolution's
+// current resolution (100-ns units) when that function was found and
+// succeeded; `time_increment` is asked only when it gives no answer and
+// yields GetSystemTimeAdjustment's increment (100-ns units) when that call
+// succeeds. A zero resolution or increment gives no answer: the result is 0
+// when nothing usable remains.
+std::int64_t coarse_tick_frequency(std::optional<std::uint32_t> nt_current_resolution,
+                                   const std::function<std::optional<std::uint32_t>()>& time_increment);
+
+// Rate of the hardware counter behind a Linux clocksource name ("hpet",
+// "acpi_pm"; trailing white space ignored). "tsc" gives `tsc_frequency`;
+// anything else 0.
+std::int64_t clocksource_frequency(std::string_view name, std::int64_t tsc_frequency);
+
+// The lines of the timer report, without their line ends.
+struct TimerReportInputs {
+    TimerInfo fast;
+    TimerInfo coarse;
+    TscInfo tsc;
+    CpuInfo cpu;
+    bool compliant = false;
+};
+std::vector<std::string> timer_report_lines(const TimerReportInputs& inputs);
+
+// Frequency text of the reports: "{} Hz" below 1000, else "{:.2f} {K..E}Hz".
+std::string format_frequency(std::int64_t hz);
+
+// Whether the operating system is older than version 6.2 (never on Linux).
+bool os_older_than_6_2();
 
 }  // namespace nembo
