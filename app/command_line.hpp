@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/option_parser.hpp"
 #include "solver/maybe_error.hpp"
 
 namespace nembo {
@@ -44,6 +45,10 @@ struct ParsedCommandLine {
     MaybeError error;
     std::string help_text;  // the parser's help screen for this command line
 };
+
+// The twelve options, in order, bound to `config` and `flags`; the
+// executable name is "<executable>" until the first parse.
+CommandLine build_command_line(BenchConfig& config, ActionFlags& flags);
 
 // Declares the twelve options bound to `config` and `flags`, parses
 // argv[0..argc) once (argv[0] is the executable name) and renders the help
