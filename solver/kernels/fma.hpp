@@ -1,0 +1,100 @@
+#pragma once
+// Field update kernels for AVX2 + FMA3: one whole cell per 256-bit vector.
+// The same source is the fma-apx build (compiled with -mapxf).
+//
+// Include only from a translation unit built for this instruction set, with
+// NEMBO_VARIANT naming that build's namespace. Everything here has internal
+// linkage so that no copy can be merged into baseline code.
+#include <immintrin.h>
+
+#include <cstdint>
+
+#include "solver/grid.hpp"
+
+#ifndef NEMBO_VARIANT
+#error "NEMBO_VARIANT must name the namespace of this instruction-set build"
+#endif
+
+namespace nembo::NEMBO_VARIANT {
+namespace {
+
+inline __m256d load_cell(const Cell* cell) { return _mm256_loadu_pd(&cell->x); }
+inline void store_cell(Cell* cell, __m256d v) { _mm256_storeu_pd(&cell->x, v); }
+
+// Curl of one cell from its whole-cell differences along x, y and z:
+//   A = (dY.z, dZ.x, dX.y, dY.pad), B = (dZ.y, dX.z, dY.x, dZ.pad), curl = A - B.
+// Each source is permuted once so that the lanes A and B need from it sit
+// where they are wanted; two blends per vector then collect them.
+inline __m256d fma_curl(__m256d dx, __m256d dy, __m256d dz) {
+    const __m256d py = _mm256_permute4x64_pd(dy, _MM_SHUFFLE(3, 0, 1, 2));  // (y.z, -, y.x, y.pad)
+    const __m256d pz = _mm256_permute4x64_pd(dz, _MM_SHUFFLE(3, 2, 0, 1));  // (z.y, z.x, -, z.pad)
+    const __m256d px = _mm256_permute4x64_pd(dx, _MM_SHUFFLE(3, 1, 2, 0));  // (-, x.z, x.y, -)
+    const __m256d a = _mm256_blend_pd(_mm256_blend_pd(py, pz, 0x2), px, 0x4);
+    const __m256d b = _mm256_blend_pd(_mm256_blend_pd(pz, px, 0x2), py, 0x4);
+    return _mm256_sub_pd(a, b);
+}
+
+// H -= c * curl(E) with forward differences of E, over x, y, z in [1, N-3].
+bool sweep_h(Cell* h, std::uint64_t h_edge, const Cell* e, std::uint64_t e_edge, double coef) {
+    const std::uint64_t n = e_edge;
+    if (n < 3) {
+        return false;
+    }
+    const std::uint64_t end = n - 2;
+    const std::uint64_t sx = n * n;
+    const std::uint64_t sy = n;
+    const __m256d c = _mm256_set1_pd(coef);
+    std::uint64_t x = 1;
+    std::uint64_t y = 1;
+    std::uint64_t z = 1;
+    for (x = 1; x < end; ++x) {
+        for (y = 1; y < end; ++y) {
+            const Cell* erow = e + (x * n + y) * n;
+            Cell* hrow = h + (x * h_edge + y) * h_edge;
+            for (z = 1; z < end; ++z) {
+                const Cell* ec = erow + z;
+                const __m256d e0 = load_cell(ec);
+                const __m256d dx = _mm256_sub_pd(load_cell(ec + sx), e0);
+                const __m256d dy = _mm256_sub_pd(load_cell(ec + sy), e0);
+                const __m256d dz = _mm256_sub_pd(load_cell(ec + 1), e0);
+                const __m256d curl = fma_curl(dx, dy, dz);
+                store_cell(hrow + z, _mm256_fnmadd_pd(c, curl, load_cell(hrow + z)));
+            }
+        }
+    }
+    return x == end && y == end && z == end;
+}
+
+// E += c * curl(H) with backward differences of H, over x, y, z in [2, N-2].
+bool sweep_e(Cell* e, std::uint64_t e_edge, const Cell* h, std::uint64_t h_edge, double coef) {
+    const std::uint64_t n = e_edge;
+    if (n < 3) {
+        return false;
+    }
+    const std::uint64_t end = n - 1;
+    const std::uint64_t sx = h_edge * h_edge;
+    const std::uint64_t sy = h_edge;
+    const __m256d c = _mm256_set1_pd(coef);
+    std::uint64_t x = 2;
+    std::uint64_t y = 2;
+    std::uint64_t z = 2;
+    for (x = 2; x < end; ++x) {
+        for (y = 2; y < end; ++y) {
+            Cell* erow = e + (x * n + y) * n;
+            const Cell* hrow = h + (x * h_edge + y) * h_edge;
+            for (z = 2; z < end; ++z) {
+                const Cell* hc = hrow + z;
+                const __m256d h0 = load_cell(hc);
+                const __m256d dx = _mm256_sub_pd(h0, load_cell(hc - sx));
+                const __m256d dy = _mm256_sub_pd(h0, load_cell(hc - sy));
+                const __m256d dz = _mm256_sub_pd(h0, load_cell(hc - 1));
+                const __m256d curl = fma_curl(dx, dy, dz);
+                store_cell(erow + z, _mm256_fmadd_pd(c, curl, load_cell(erow + z)));
+            }
+        }
+    }
+    return x == end && y == end && z == end;
+}
+
+}  // namespace
+}  // namespace nembo::NEMBO_VARIANT

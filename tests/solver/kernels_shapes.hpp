@@ -1,0 +1,33 @@
+#pragma once
+// The kernel builds under test, each compiled in its own translation unit
+// with its instruction-set flags and exposed here through plain function
+// pointers, so that the test bodies themselves stay baseline code.
+#include <cstdint>
+
+#include "solver/grid.hpp"
+
+namespace nembo::kernels_test {
+
+using SweepH = bool (*)(Cell* h, std::uint64_t h_edge, const Cell* e, std::uint64_t e_edge,
+                        double coef);
+using SweepE = bool (*)(Cell* e, std::uint64_t e_edge, const Cell* h, std::uint64_t h_edge,
+                        double coef);
+
+struct KernelShape {
+    const char* name;
+    bool (*supported)();  // this processor and OS can run the build
+    SweepH sweep_h;
+    SweepE sweep_e;
+};
+
+extern const KernelShape fma_shape;
+extern const KernelShape avx512_shape;
+extern const KernelShape avx512vl_shape;
+
+// Plain scalar reference with one fused multiply-add per component.
+bool reference_sweep_h(Cell* h, std::uint64_t h_edge, const Cell* e, std::uint64_t e_edge,
+                       double coef);
+bool reference_sweep_e(Cell* e, std::uint64_t e_edge, const Cell* h, std::uint64_t h_edge,
+                       double coef);
+
+}  // namespace nembo::kernels_test
