@@ -1,1 +1,143 @@
+#include "app/worker.hpp"
 
+#include <fmt/format.h>
+
+#include <iostream>
+#include <memory>
+
+namespace nembo {
+
+namespace {
+
+// Writes one or more complete lines while holding the console lock.
+template <typename Write>
+void under_console_lock(const WorkerContext& ctx, Write write) {
+    const std::lock_guard lock(ctx.console_lock);
+    write();
+}
+
+void say(const WorkerContext& ctx, std::string_view line) {
+    if (!ctx.reporting) return;
+    under_console_lock(ctx, [&] { std::cout << line << std::endl; });
+}
+
+void report_error(const WorkerContext& ctx, std::string_view text) {
+    under_console_lock(ctx, [&] { std::cerr << text << std::endl; });
+}
+
+}  // namespace
+
+void worker_main(WorkerContext ctx) {
+    const std::stop_token token = ctx.stop.get_token();
+    const RunParameters& params = ctx.params;
+    ProgressSlot& slot = ctx.board[ctx.index];
+
+    pin_current_thread(params.placement.plan, ctx.index);
+    say(ctx, params.large_pages ? "allocating fields.... (large pages)" : "allocating fields.... ");
+
+    const std::int64_t t0 = read_fast_timer();
+
+    // A worker that ends before the start line leaves the barrier: it arrives
+    // at the current passage and drops out of the later ones, so that nobody
+    // waits for it, whichever passage the others have reached when they see
+    // the stop.
+    const auto leave_barrier = [&] { ctx.barrier.arrive_and_drop(); };
+    // Fails this worker. The stop comes first, so that whoever the passage
+    // releases sees it.
+    const auto fail = [&](bool before_start) {
+        ctx.stop.request_stop();
+        if (before_start) leave_barrier();
+    };
+
+    std::unique_ptr<Workload> workload = ctx.create_workload(params.workload, params.isa, ctx.index);
+    if (!workload) {
+        report_error(ctx, fmt::format("could not initalize workload {} in thread {}", params.workload, ctx.index));
+        fail(true);
+        return;
+    }
+
+    if (const MaybeError error = workload->allocate(GridParams{params.large_pages, params.size, 0.01})) {
+        report_error(ctx, fmt::format("field allocation failed in thread {}\n{}", ctx.index, error.text()));
+        workload.reset();
+        fail(true);
+        return;
+    }
+    ctx.barrier.arrive_and_wait();
+    if (token.stop_requested()) {
+        leave_barrier();
+        return;
+    }
+
+    say(ctx, "initalizing fields...");
+    if (const MaybeError error = workload->initialize()) {
+        report_error(ctx, fmt::format("failed to initalize field in thread {}\n{}", ctx.index, error.text()));
+        workload.reset();
+        fail(true);
+        return;
+    }
+    ctx.barrier.arrive_and_wait();
+    if (token.stop_requested()) {
+        leave_barrier();
+        return;
+    }
+
+    const std::int64_t t1 = read_fast_timer();
+    say(ctx, fmt::format("initialization took {}ms", elapsed_milliseconds(ctx.fast_timer, t0, t1)));
+    ctx.barrier.arrive_and_wait();
+    say(ctx, "starting bench..");
+
+    const std::int64_t c0 = read_coarse_timer();
+    const std::int64_t f0 = read_fast_timer();
+    const std::int64_t limit = static_cast<std::int64_t>(params.duration_s) * 1000;
+    std::uint64_t iterations = 0;
+    std::int64_t elapsed = 0;
+
+    for (;;) {
+        if (ctx.reporting) {
+            under_console_lock(ctx, [&] { print_progress(elapsed / 1000, params.duration_s, ctx.board); });
+        }
+        MaybeError error = workload->pre_step(iterations);
+        if (!error) error = workload->step();
+        if (!error) error = workload->check_step(iterations);
+        if (error) {
+            report_error(ctx, error.text());
+            fail(false);
+            return;
+        }
+        if (token.stop_requested()) return;
+        ++iterations;
+        elapsed = elapsed_milliseconds(ctx.coarse_timer, c0, read_coarse_timer());
+        if (elapsed > 0) {
+            const auto updates = static_cast<double>(workload->updates_per_iteration() * iterations);
+            slot.mgups.store(updates / (static_cast<double>(elapsed) * 1000.0), std::memory_order_relaxed);
+        }
+        slot.iterations.store(iterations, std::memory_order_relaxed);
+        if (elapsed >= limit) break;
+    }
+
+    const std::int64_t f1 = read_fast_timer();
+    const std::int64_t c1 = read_coarse_timer();
+    if (ctx.reporting) {
+        under_console_lock(ctx, [&] {
+            print_progress(elapsed_seconds(ctx.fast_timer, f0, f1), params.duration_s, ctx.board);
+            std::cout << std::endl;
+        });
+        say(ctx, "validating result..");
+    }
+
+    if (const MaybeError error = workload->final_check(iterations)) {
+        report_error(ctx, error.text());
+        fail(false);
+        return;
+    }
+
+    const ThreadResult result{ctx.index, elapsed_milliseconds(ctx.coarse_timer, c0, c1),
+                              elapsed_microseconds(ctx.fast_timer, f0, f1), iterations,
+                              workload->updates_per_iteration() * iterations};
+    {
+        const std::lock_guard lock(ctx.results_lock);
+        ctx.outcome.results.push_back(result);
+    }
+}
+
+}  // namespace nembo

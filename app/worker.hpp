@@ -1,1 +1,10 @@
+#pragma once
+#include "app/run.hpp"
 
+namespace nembo {
+
+// One worker's whole life: pin, create, allocate, initialise, iterate for the
+// duration, validate, report. Returns normally on every path.
+void worker_main(WorkerContext context);
+
+}  // namespace nembo

@@ -1,0 +1,216 @@
+// A whole run with workloads that fail on demand: every worker ends, the
+// texts are the workers' own, and nobody is left waiting at the barrier.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "app/results.hpp"
+#include "app/run.hpp"
+#include "tests/app/capture.hpp"
+
+namespace nembo {
+namespace {
+
+using test::CapturedOutput;
+
+enum class Stage { none, create, allocate, initialize, check_step, final_check };
+
+class ScriptedWorkload : public Workload {
+public:
+    ScriptedWorkload(std::uint32_t index, Stage fail_at) : Workload(index), fail_at_(fail_at) {}
+    MaybeError allocate(const GridParams&) override { return fail(Stage::allocate, "field allocation failed"); }
+    MaybeError initialize() override { return fail(Stage::initialize, "scripted initialisation failure"); }
+    MaybeError pre_step(std::uint64_t) override { return {}; }
+    MaybeError step() override {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        return {};
+    }
+    MaybeError check_step(std::uint64_t) override { return fail(Stage::check_step, "\nscripted step failure"); }
+    MaybeError final_check(std::uint64_t) override { return fail(Stage::final_check, "\nscripted final failure"); }
+    std::uint64_t updates_per_iteration() const override { return 1000; }
+
+private:
+    MaybeError fail(Stage stage, const char* text) const {
+        if (stage == fail_at_) return MaybeError(text);
+        return {};
+    }
+    Stage fail_at_;
+};
+
+struct Fixture {
+    bool large_pages = false;
+    Placement placement;
+    RunEnvironment env = RunEnvironment::system();
+
+    explicit Fixture(std::uint32_t workers, Stage stage = Stage::none, std::uint32_t failing = 2) {
+        placement.thread_count = workers;
+        env.create_workload = [stage, failing](std::string_view, std::string_view,
+                                               std::uint32_t index) -> std::unique_ptr<Workload> {
+            const Stage mine = index == failing ? stage : Stage::none;
+            if (mine == Stage::create) return nullptr;
+            return std::make_unique<ScriptedWorkload>(index, mine);
+        };
+        env.check_isa_support = [](std::string_view) { return MaybeError(); };
+        env.fast_timer_is_compliant = [](const TimerInfo&) { return true; };
+    }
+
+    RunParameters params(std::uint32_t duration = 1) const {
+        return RunParameters{large_pages, placement, "standing_wave", "sse2", false, duration, 64, false, "os"};
+    }
+};
+
+struct FailureCase {
+    Stage stage;
+    const char* name;
+    std::string text;
+};
+
+class RunFailure : public ::testing::TestWithParam<FailureCase> {};
+
+TEST_P(RunFailure, OneOfFourWorkersFails) {
+    const FailureCase& c = GetParam();
+    Fixture fx(4, c.stage);
+    CapturedOutput io;
+    const RunOutcome outcome = execute_run(fx.params(), fx.env);
+    EXPECT_TRUE(outcome.stop_requested);
+    EXPECT_EQ(outcome.thread_count, 4u);
+    EXPECT_NE(io.err().find(c.text), std::string::npos) << io.err();
+    const bool before_start = c.stage == Stage::create || c.stage == Stage::allocate || c.stage == Stage::initialize;
+    if (before_start) {
+        EXPECT_TRUE(outcome.results.empty());
+        EXPECT_EQ(io.out().find("starting bench.."), std::string::npos);
+    }
+    if (c.stage == Stage::create || c.stage == Stage::allocate) {
+        EXPECT_EQ(io.out().find("initalizing fields..."), std::string::npos);
+    }
+    EXPECT_FALSE(report_results(outcome).has_value());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachStage, RunFailure,
+    ::testing::Values(
+        FailureCase{Stage::create, "create", "could not initalize workload standing_wave in thread 2\n"},
+        FailureCase{Stage::allocate, "allocate", "field allocation failed in thread 2\nfield allocation failed\n"},
+        FailureCase{Stage::initialize, "initialize",
+                    "failed to initalize field in thread 2\nscripted initialisation failure\n"},
+        FailureCase{Stage::check_step, "check_step", "\nscripted step failure\n"},
+        FailureCase{Stage::final_check, "final_check", "\nscripted final failure\n"}),
+    [](const ::testing::TestParamInfo<FailureCase>& param) { return std::string(param.param.name); });
+
+TEST(Run, WorkerThreadThatCannotBeCreated) {
+    Fixture fx(4);
+    fx.env.may_start_thread = [](std::uint32_t index) { return index != 2; };
+    CapturedOutput io;
+    const RunOutcome outcome = execute_run(fx.params(), fx.env);
+    EXPECT_TRUE(outcome.stop_requested);
+    EXPECT_TRUE(outcome.results.empty());
+    EXPECT_EQ(io.err(), "could not start worker thread 2; aborting\n");
+    EXPECT_EQ(io.out().find("initalizing fields..."), std::string::npos);
+}
+
+TEST(Run, TwoWorkersCompleteAndDescribeTheRun) {
+    Fixture fx(2);
+    CapturedOutput io;
+    const RunOutcome outcome = execute_run(fx.params(), fx.env);
+    EXPECT_FALSE(outcome.stop_requested);
+    ASSERT_EQ(outcome.results.size(), 2u);
+    for (const ThreadResult& r : outcome.results) {
+        EXPECT_GE(r.coarse_ms, 1000);
+        EXPECT_GE(r.iterations, 1u);
+        EXPECT_EQ(r.grid_updates, r.iterations * 1000);
+        // The coarse span encloses the fast one.
+        EXPECT_LE(r.fast_us / 1000, r.coarse_ms + 1);
+    }
+    const std::string out = io.out();
+    EXPECT_NE(out.find("running with 2 threads (os)\n64 x 64 x 64 grid\n17.55 MiB per thread\n35.09 MiB total\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("allocating fields.... \ninitalizing fields...\ninitialization took "), std::string::npos);
+    EXPECT_NE(out.find("ms\nstarting bench..\n\rbenchmarking... 0/1s                0 MGups  0 iterations"),
+              std::string::npos);
+    EXPECT_NE(out.find(" iterations\nvalidating result..\n"), std::string::npos);
+    EXPECT_EQ(io.err(), "");
+}
+
+TEST(Run, TimerRuleAbortsUnlessBypassed) {
+    Fixture fx(1);
+    fx.env.fast_timer_is_compliant = [](const TimerInfo&) { return false; };
+    {
+        CapturedOutput io;
+        const RunOutcome outcome = execute_run(fx.params(), fx.env);
+        EXPECT_FALSE(outcome.stop_requested);
+        EXPECT_TRUE(outcome.results.empty());
+        const std::string err = io.err();
+        EXPECT_EQ(err.rfind("Fast Timer is not HWBOT compliant (fast timer source: ", 0), 0u) << err;
+        EXPECT_NE(err.find("); aborting\nUse --bypass-timer-check to run regardless if you are sure that this is a "
+                           "detection error in terms of your windows version, processor, or timer\n"),
+                  std::string::npos);
+        // Abandoned after the two frequency lines.
+        const std::string out = io.out();
+        EXPECT_NE(out.find("\nCoarse Timer Frequency: "), std::string::npos);
+        EXPECT_EQ(out.find("allocating"), std::string::npos);
+    }
+    {
+        RunParameters bypass = fx.params();
+        bypass.bypass_timer_check = true;
+        CapturedOutput io;
+        const RunOutcome outcome = execute_run(bypass, fx.env);
+        EXPECT_EQ(outcome.results.size(), 1u);
+        const std::string err = io.err();
+        EXPECT_EQ(err.rfind("==========\n  warning \n==========\nFast timer is not compliant with HWBOT rules (fast "
+                            "timer source: ",
+                            0),
+                  0u)
+            << err;
+        EXPECT_NE(err.find(")\nCheck that this is a detection error in terms of your windows version, processor, "
+                           "or timer before submitting\n"),
+                  std::string::npos);
+    }
+}
+
+TEST(Run, InstructionSetCheckWarnsOrAborts) {
+    Fixture fx(1);
+    fx.env.check_isa_support = [](std::string_view) {
+        return MaybeError("avx512f support not detected\navx512vl support not detected\n");
+    };
+    const std::string warning =
+        "==========\n  warning \n==========\navx512f support not detected\navx512vl support not detected\n";
+    {
+        RunParameters strict = fx.params();
+        strict.strict_isa_check = true;
+        CapturedOutput io;
+        const RunOutcome outcome = execute_run(strict, fx.env);
+        EXPECT_TRUE(outcome.results.empty());
+        EXPECT_FALSE(outcome.stop_requested);
+        EXPECT_EQ(io.err(), warning + "isa support check failed; aborting\n");
+        EXPECT_EQ(io.out().find("running with"), std::string::npos);
+    }
+    {
+        CapturedOutput io;
+        const RunOutcome outcome = execute_run(fx.params(), fx.env);
+        EXPECT_EQ(outcome.results.size(), 1u);
+        EXPECT_EQ(io.err(), warning);
+        EXPECT_NE(io.out().find("running with 1 thread (os)\n"), std::string::npos);
+    }
+}
+
+TEST(Progress, LineSumsRatesAndShowsTheMostIterations) {
+    ProgressBoard board(2);
+    board[0].mgups = 512.5;
+    board[0].iterations = 30;
+    board[1].mgups = 498.25;
+    board[1].iterations = 29;
+    EXPECT_EQ(format_progress(12, 30, board), "\rbenchmarking... 12/30s             1011 MGups  30 iterations");
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(&board[1]) - reinterpret_cast<std::uintptr_t>(&board[0]), 128u);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(board.data()) % 128, 0u);
+}
+
+TEST(LabelBox, FramesTheLabel) {
+    std::ostringstream out;
+    print_label_box(out, "warning");
+    EXPECT_EQ(out.str(), "==========\n  warning \n==========\n");
+}
+
+}  // namespace
+}  // namespace nembo

@@ -1,0 +1,98 @@
+#include "tests/program/program_runner.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace nembo::test {
+
+namespace {
+
+std::string env_or(const char* name, const char* fallback) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0' ? value : fallback;
+}
+
+}  // namespace
+
+bool windows_target() { return env_or("NEMBO_TARGET", "linux") == "windows"; }
+
+std::string exe_name() { return windows_target() ? "nembo.exe" : "nembo"; }
+
+std::string as_written(const std::string& text) {
+    if (!windows_target()) return text;
+    std::string converted;
+    for (const char c : text) {
+        if (c == '\n') converted += '\r';
+        converted += c;
+    }
+    return converted;
+}
+
+ProgramResult run_nembo(const std::vector<std::string>& args, const std::string& input) {
+    std::vector<std::string> argv_text;
+    const std::string launcher = env_or("NEMBO_LAUNCHER", "");
+    if (!launcher.empty()) argv_text.push_back(launcher);
+    argv_text.push_back(env_or("NEMBO_COMMAND", "nembo"));
+    argv_text.insert(argv_text.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : argv_text) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    int in_pipe[2], out_pipe[2], err_pipe[2];
+    if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0 || pipe(err_pipe) != 0) throw std::runtime_error("pipe");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in_pipe[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
+    for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) {
+        posix_spawn_file_actions_addclose(&actions, fd);
+    }
+    pid_t pid = 0;
+    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(in_pipe[0]);
+    close(out_pipe[1]);
+    close(err_pipe[1]);
+    if (spawned != 0) throw std::runtime_error("cannot start " + argv_text.front());
+
+    if (!input.empty()) {
+        ssize_t ignored = write(in_pipe[1], input.data(), input.size());
+        (void)ignored;
+    }
+    close(in_pipe[1]);
+
+    ProgramResult result;
+    pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+    std::string* sinks[2] = {&result.out, &result.err};
+    int open_count = 2;
+    while (open_count > 0) {
+        if (poll(fds, 2, -1) < 0) break;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+            char buffer[4096];
+            const ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
+            if (got <= 0) {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open_count;
+            } else {
+                sinks[i]->append(buffer, static_cast<std::size_t>(got));
+            }
+        }
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
+}  // namespace nembo::test

@@ -1,0 +1,25 @@
+#pragma once
+// Runs the nembo executable as a user would and captures what it writes.
+// NEMBO_COMMAND names the executable; NEMBO_LAUNCHER, when set, is a program
+// that runs it (Wine for the Windows build); NEMBO_TARGET is "linux" or
+// "windows".
+#include <string>
+#include <vector>
+
+namespace nembo::test {
+
+struct ProgramResult {
+    std::string out;
+    std::string err;
+    int status = -1;
+};
+
+ProgramResult run_nembo(const std::vector<std::string>& args, const std::string& input = "");
+
+bool windows_target();
+// The program's own file name as its usage line shows it.
+std::string exe_name();
+// Text as the target writes it: CRLF line ends on Windows (text mode).
+std::string as_written(const std::string& text);
+
+}  // namespace nembo::test
