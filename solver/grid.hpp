@@ -12,17 +12,18 @@ struct Cell {
 };
 static_assert(sizeof(Cell) == 32);
 
-// The storage of one field. Move-only; special members are out of line (see
-// maybe_error.hpp for why).
+// The storage of one field. Move-only: a move transfers the storage and leaves
+// the source empty. Special members are out of line (see maybe_error.hpp for
+// why).
 struct FieldBlock {
-    std::uint64_t edge = 0;
+    std::uint64_t edge = 0;  // cells per cube edge, n + 2
     bool large_pages = false;
-    std::uint64_t cell_count = 0;
+    std::uint64_t cell_count = 0;  // edge^3 while storage is present, else 0
     Cell* cells = nullptr;
 
     FieldBlock() noexcept;
     FieldBlock(FieldBlock&& other) noexcept;
-    FieldBlock& operator=(FieldBlock&& other) noexcept;
+    FieldBlock& operator=(FieldBlock&& other) noexcept;  // releases our own storage first
     FieldBlock(const FieldBlock&) = delete;
     FieldBlock& operator=(const FieldBlock&) = delete;
     ~FieldBlock();
@@ -46,15 +47,30 @@ struct YeeGrid {
     YeeGrid() noexcept;
     explicit YeeGrid(const GridParams& params);
     YeeGrid(YeeGrid&& other) noexcept;
-    YeeGrid& operator=(YeeGrid&& other) noexcept;
+    YeeGrid& operator=(YeeGrid&& other) noexcept;  // releases our H, then E, first
     ~YeeGrid();  // releases H, then E
 };
 
+// Gives an empty block zeroed storage for `count` cells; on any failure the
+// block stays empty (cells null, cell_count 0). Never throws.
 void allocate_cells(FieldBlock& block, std::uint64_t count, bool large_pages);
+// Frees the block's storage, if any; edge is kept.
 void release_cells(FieldBlock& block);
 
+// The byte count of a large-page request: `bytes` rounded up to a multiple of
+// the large-page minimum. 0 (the request fails) when the minimum is 0 or the
+// rounding would overflow.
+std::uint64_t large_page_request_bytes(std::uint64_t bytes, std::uint64_t minimum);
+
+// Blocks currently holding storage, process-wide (a diagnostic for leaks).
+std::uint64_t live_cell_blocks();
+
+// First call enables the lock-memory privilege; every call returns the cached
+// large-page minimum in bytes (0: no large pages).
 std::uint64_t enable_large_pages();
+// Physical memory available now, in bytes; 0 when the query fails.
 std::uint64_t available_physical_memory();
+// Bytes of field storage one worker needs for grid size n: 64 * (n + 2)^3.
 std::uint64_t memory_per_thread(std::uint64_t size);
 
 }  // namespace nembo

@@ -1,0 +1,143 @@
+#include "solver/grid.hpp"
+
+#include <atomic>
+#include <cmath>
+#include <cstring>
+
+#include "solver/memory.hpp"
+
+namespace nembo {
+
+namespace {
+
+std::atomic<std::uint64_t> live_blocks{0};
+
+constexpr std::uint64_t max_cell_count = UINT64_MAX / sizeof(Cell);
+
+void take_storage(FieldBlock& to, FieldBlock& from) noexcept {
+    to.edge = from.edge;
+    to.large_pages = from.large_pages;
+    to.cell_count = from.cell_count;
+    to.cells = from.cells;
+    from.cell_count = 0;
+    from.cells = nullptr;
+}
+
+void take_grid(YeeGrid& to, YeeGrid& from) noexcept {
+    take_storage(to.e, from.e);
+    take_storage(to.h, from.h);
+    to.dx = from.dx;
+    to.dt = from.dt;
+    to.cell_volume = from.cell_volume;
+    to.e_coef = from.e_coef;
+    to.h_coef = from.h_coef;
+}
+
+}  // namespace
+
+FieldBlock::FieldBlock() noexcept = default;
+
+FieldBlock::FieldBlock(FieldBlock&& other) noexcept { take_storage(*this, other); }
+
+FieldBlock& FieldBlock::operator=(FieldBlock&& other) noexcept {
+    if (this != &other) {
+        release_cells(*this);
+        take_storage(*this, other);
+    }
+    return *this;
+}
+
+FieldBlock::~FieldBlock() { release_cells(*this); }
+
+YeeGrid::YeeGrid() noexcept = default;
+
+YeeGrid::YeeGrid(const GridParams& params) {
+    const std::uint64_t edge = params.size + 2;
+    std::uint64_t count = 0;
+    std::uint64_t square = 0;
+    // An edge whose cube does not fit in 64 bits asks for more than any
+    // machine has; let the count guard of allocate_cells refuse it.
+    if (__builtin_mul_overflow(edge, edge, &square) || __builtin_mul_overflow(square, edge, &count)) {
+        count = UINT64_MAX;
+    }
+    e.edge = edge;
+    h.edge = edge;
+    allocate_cells(e, count, params.large_pages);
+    allocate_cells(h, count, params.large_pages);
+    dx = params.dx;
+    dt = dx * 0.5;
+    cell_volume = std::pow(dx, 3.0);
+    e_coef = dt / dx;
+    h_coef = dt / dx;
+}
+
+YeeGrid::YeeGrid(YeeGrid&& other) noexcept { take_grid(*this, other); }
+
+YeeGrid& YeeGrid::operator=(YeeGrid&& other) noexcept {
+    if (this != &other) {
+        release_cells(h);
+        release_cells(e);
+        take_grid(*this, other);
+    }
+    return *this;
+}
+
+YeeGrid::~YeeGrid() {
+    release_cells(h);
+    release_cells(e);
+}
+
+std::uint64_t large_page_request_bytes(std::uint64_t bytes, std::uint64_t minimum) {
+    if (minimum == 0) return 0;
+    std::uint64_t padded = 0;
+    if (__builtin_add_overflow(bytes, minimum - 1, &padded)) return 0;
+    return padded & ~(minimum - 1);
+}
+
+void allocate_cells(FieldBlock& block, std::uint64_t count, bool large_pages) {
+    release_cells(block);  // normally empty already; never leak what it held
+    block.large_pages = large_pages;
+    block.cells = nullptr;
+    block.cell_count = 0;
+    if (count == 0 || count > max_cell_count) return;
+    const std::uint64_t bytes = count * sizeof(Cell);
+
+    void* storage = nullptr;
+    if (large_pages) {
+        const std::uint64_t request = large_page_request_bytes(bytes, enable_large_pages());
+        if (request == 0) return;
+        storage = memory::large_acquire(request);
+    } else {
+        storage = memory::heap_acquire(bytes);
+    }
+    if (storage == nullptr) return;  // out of memory: the block stays empty
+
+    block.cells = static_cast<Cell*>(storage);
+    // All-zero bytes are +0.0 in every lane, the pads included.
+    std::memset(storage, 0, static_cast<std::size_t>(bytes));
+    if (!large_pages) memory::heap_touched(bytes);
+    block.cell_count = count;
+    live_blocks.fetch_add(1, std::memory_order_relaxed);
+}
+
+void release_cells(FieldBlock& block) {
+    if (block.cells == nullptr) return;
+    if (block.large_pages) {
+        const std::uint64_t request =
+            large_page_request_bytes(block.cell_count * sizeof(Cell), enable_large_pages());
+        memory::large_release(block.cells, request);
+    } else {
+        memory::heap_release(block.cells);
+    }
+    block.cells = nullptr;
+    block.cell_count = 0;
+    live_blocks.fetch_sub(1, std::memory_order_relaxed);
+}
+
+std::uint64_t live_cell_blocks() { return live_blocks.load(std::memory_order_relaxed); }
+
+std::uint64_t memory_per_thread(std::uint64_t size) {
+    return (size + 2) * (size + 2) * (64 * size + 128);
+}
+
+}  // namespace nembo

@@ -1,0 +1,19 @@
+#pragma once
+// The operating-system side of field storage. grid.cpp holds the portable
+// logic; memory_windows.cpp and memory_linux.cpp supply these.
+#include <cstdint>
+
+namespace nembo::memory {
+
+// 64-byte-aligned heap storage, not yet zeroed; null on failure.
+void* heap_acquire(std::uint64_t bytes);
+// Called once the storage from heap_acquire has been zeroed (touched).
+void heap_touched(std::uint64_t bytes);
+void heap_release(void* storage);
+
+// Large-page storage of `bytes` (already a multiple of the minimum); null on
+// failure.
+void* large_acquire(std::uint64_t bytes);
+void large_release(void* storage, std::uint64_t bytes);
+
+}  // namespace nembo::memory

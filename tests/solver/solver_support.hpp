@@ -1,0 +1,53 @@
+#pragma once
+// Helpers shared by the solver tests.
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "solver/grid.hpp"
+#include "solver/isa.hpp"
+#include "solver/variants.hpp"
+
+namespace nembo::solver_test {
+
+inline Cell& cell(FieldBlock& block, std::uint64_t x, std::uint64_t y, std::uint64_t z) {
+    return block.cells[(x * block.edge + y) * block.edge + z];
+}
+
+inline std::vector<Cell> snapshot(const FieldBlock& block) {
+    return std::vector<Cell>(block.cells, block.cells + block.cell_count);
+}
+
+inline bool bit_identical(const std::vector<Cell>& a, const std::vector<Cell>& b) {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(Cell)) == 0;
+}
+
+// The builds this processor can execute, with the name that selects each.
+inline bool runnable(std::string_view isa) { return !check_isa_support(isa).has_error(); }
+
+inline constexpr std::string_view all_isas[] = {
+    "sse2", "avx", "avx2", "fma", "fma-apx", "avx512f", "avx512vl", "avx10-2-256", "avx10-2-512",
+};
+
+// A workload of one build, allocated (heap storage) for the given size.
+struct Allocated {
+    std::unique_ptr<Workload> workload;
+    WorkloadProbe probe;
+    const VariantFunctions* build;
+};
+
+inline Allocated make_allocated(std::string_view workload, std::string_view isa, std::uint64_t size,
+                                std::uint32_t thread = 0) {
+    static const bool no_large_pages = false;
+    Allocated made{create_workload(workload, isa, thread), {}, &variant_functions(*parse_isa(isa))};
+    if (made.workload && !made.workload->allocate(GridParams{no_large_pages, size, 0.01}).has_error()) {
+        made.probe = made.build->probe_workload(*made.workload);
+    } else {
+        made.workload.reset();
+    }
+    return made;
+}
+
+}  // namespace nembo::solver_test
