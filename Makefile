@@ -43,7 +43,7 @@ test: deps
 fuzz: deps
 	@$(call configure_and_build,fuzz,--target fuzz_command_line)
 	mkdir -p build/fuzz/corpus
-	./build/fuzz/tests/fuzz/fuzz_command_line -max_total_time=$(FUZZ_SECONDS) -print_final_stats=0 build/fuzz/corpus 2>build/fuzz/fuzz.log \
+	./build/fuzz/tests/fuzz/fuzz_command_line -max_total_time=$(FUZZ_SECONDS) -print_final_stats=0 build/fuzz/corpus tests/fuzz/corpus 2>build/fuzz/fuzz.log \
 	  || { tail -n 60 build/fuzz/fuzz.log; exit 1; }
 	@echo "fuzz_command_line: $$(grep -c . build/fuzz/fuzz.log) log lines, no crash, leak or sanitizer report in $(FUZZ_SECONDS) s"
 
