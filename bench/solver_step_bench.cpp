@@ -1,119 +1,428 @@
-// One solver step (the H sweep, then the E sweep) of the standing wave, for
-// every instruction-set variant this processor supports and three grid sizes.
-// Reports the rate as MGups, the unit of the benchmark's score.
+// The timed work against the machine's memory ceiling.
+//
+// 1. The ceiling: the bandwidth of an in-place update a[i] += s * b[i] over
+//    arrays far larger than the caches, for one worker and for all workers
+//    (one private pair of arrays per worker, pinned as the numa plan pins).
+//    A sweep reads the other field's cell and its own cell and writes its
+//    own back: 96 bytes per counted update, so ceiling = bandwidth / 96.
+// 2. One solver step (step() and the standing wave's check_step) of every
+//    variant this processor can execute, at sizes 64, 128 and 192, for one
+//    worker and for all workers stepping concurrently, each with its own
+//    workload and grid. MGups is the sum of the workers' rates, as in a run.
+// 3. The timed loop's work outside step() (check_step, the timer reads and
+//    the progress line formatted and written to a null stream) as a share of
+//    an iteration, at sizes 64 and 192.
+//
+// Each measurement is a Google Benchmark entry (one iteration, manual time);
+// a table of all of them follows the run. Options besides Google
+// Benchmark's: --seconds=S, the timed span of each step measurement
+// (default 2), and --bandwidth-mib=M, the size of each bandwidth array
+// (default 1024, less when the free memory would not hold them all).
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <mutex>
+#include <ostream>
+#include <stop_token>
+#include <streambuf>
 #include <string>
-#include <string_view>
-#include <utility>
+#include <vector>
 
+#include "app/run.hpp"
+#include "bench/bandwidth.hpp"
+#include "bench/pinned_workers.hpp"
+#include "platform/timer.hpp"
+#include "solver/grid.hpp"
 #include "solver/isa.hpp"
 
-namespace nembo {
+namespace nembo::bench {
 namespace {
 
 constexpr std::uint64_t grid_sizes[] = {64, 128, 192};
+constexpr std::uint64_t overhead_sizes[] = {64, 192};
 constexpr std::uint32_t isa_count = 9;
+constexpr double bytes_per_update = 96.0;
 
-// Google Benchmark calls a benchmark function several times while it settles
-// on an iteration count; the prepared workload is kept between those calls so
-// that a large grid is allocated and initialised once. Only one grid is held
-// at a time.
-struct PreparedWorkload {
-    Isa isa = Isa::sse2;
-    std::uint64_t size = 0;
-    std::unique_ptr<Workload> workload;
+struct Settings {
+    double seconds = 2.0;
+    std::size_t bandwidth_mib = 1024;
 };
 
-PreparedWorkload& prepared() {
-    static PreparedWorkload slot;
-    return slot;
+Settings& settings() {
+    static Settings value;
+    return value;
 }
 
-// The workload for (isa, size), ready to step, or the reason there is none.
-MaybeError prepare(Isa isa, std::uint64_t size) {
-    PreparedWorkload& slot = prepared();
-    if (slot.workload && slot.isa == isa && slot.size == size) {
-        return {};
-    }
-    slot.workload.reset();
-    std::unique_ptr<Workload> workload = create_workload("standing_wave", isa_name(isa), 0);
-    if (!workload) {
-        return "no standing_wave workload for " + std::string(isa_name(isa));
-    }
+struct Ceiling {
+    double one_worker = 0.0;  // MGups
+    double all_workers = 0.0;
+    double one_worker_bandwidth = 0.0;  // bytes per second
+    double all_workers_bandwidth = 0.0;
+    std::size_t one_worker_mib = 0;  // size of each array
+    std::size_t all_workers_mib = 0;
+};
+
+Ceiling& ceiling() {
+    static Ceiling value;
+    return value;
+}
+
+double ceiling_for(std::uint32_t workers) {
+    return workers == 1 ? ceiling().one_worker : ceiling().all_workers;
+}
+
+struct StepRow {
+    Isa isa = Isa::sse2;
+    std::uint64_t size = 0;
+    std::uint32_t workers = 0;
+    double mgups = 0.0;
+    std::string error;
+};
+
+std::vector<StepRow>& step_rows() {
+    static std::vector<StepRow> rows;
+    return rows;
+}
+
+struct OverheadRow {
+    Isa isa = Isa::sse2;
+    std::uint64_t size = 0;
+    std::uint64_t iterations = 0;
+    double iteration_s = 0.0;  // mean per iteration
+    double step_s = 0.0;       // of which in step()
+    double check_s = 0.0;      // of which in check_step()
+    std::string error;
+};
+
+std::vector<OverheadRow>& overhead_rows() {
+    static std::vector<OverheadRow> rows;
+    return rows;
+}
+
+using Clock = std::chrono::steady_clock;
+
+double seconds_between(Clock::time_point from, Clock::time_point to) {
+    return std::chrono::duration<double>(to - from).count();
+}
+
+// Failure texts may span lines; a table cell wants one.
+std::string one_line(std::string text) {
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    const auto first = text.find_first_not_of(' ');
+    return first == std::string::npos ? std::string() : text.substr(first);
+}
+
+// A workload for (isa, size), allocated and initialised on the calling thread.
+MaybeError prepare(std::unique_ptr<Workload>& workload, Isa isa, std::uint64_t size, std::uint32_t index) {
+    workload = create_workload("standing_wave", isa_name(isa), index);
+    if (!workload) return MaybeError("no standing_wave workload for " + std::string(isa_name(isa)));
     const bool large_pages = false;
-    if (MaybeError error = workload->allocate(GridParams{large_pages, size, 0.01})) {
-        return error;
-    }
-    if (MaybeError error = workload->initialize()) {
-        return error;
-    }
-    slot.isa = isa;
-    slot.size = size;
-    slot.workload = std::move(workload);
-    return {};
+    if (MaybeError error = workload->allocate(GridParams{large_pages, size, 0.01})) return error;
+    return workload->initialize();
 }
 
-// Failure texts may span lines ("... not detected\n" per missing feature);
-// the benchmark report wants one line.
-std::string one_line(const std::string& text) {
-    std::string line;
-    for (char c : text) {
-        if (c == '\n') {
-            line += line.empty() ? "" : "; ";
-        } else {
-            line += c;
+// All workers step their own grids from a common start line until the span
+// has passed; each ends at its first iteration boundary after it.
+StepRow measure_steps(Isa isa, std::uint64_t size, std::uint32_t workers) {
+    std::vector<double> rates(workers, 0.0);
+    std::vector<std::string> errors(workers);
+    const double span = settings().seconds;
+    run_pinned(workers, [&](std::uint32_t index, std::barrier<>& start) {
+        std::unique_ptr<Workload> workload;
+        MaybeError error = prepare(workload, isa, size, index);
+        start.arrive_and_wait();
+        if (error) {
+            errors[index] = one_line(error.text());
+            return;
         }
+        std::uint64_t iterations = 0;
+        const Clock::time_point t0 = Clock::now();
+        double elapsed = 0.0;
+        do {
+            error = workload->step();
+            if (!error) error = workload->check_step(iterations);
+            if (error) {
+                errors[index] = one_line(error.text());
+                return;
+            }
+            ++iterations;
+            elapsed = seconds_between(t0, Clock::now());
+        } while (elapsed < span);
+        rates[index] = static_cast<double>(workload->updates_per_iteration() * iterations) / elapsed / 1e6;
+    });
+    StepRow row{isa, size, workers, 0.0, {}};
+    for (std::uint32_t i = 0; i < workers; ++i) {
+        row.mgups += rates[i];
+        if (row.error.empty() && !errors[i].empty()) row.error = errors[i];
     }
-    while (line.size() >= 2 && line.compare(line.size() - 2, 2, "; ") == 0) {
-        line.resize(line.size() - 2);
-    }
-    return line;
+    return row;
 }
 
-void solver_step(benchmark::State& state, Isa isa, std::uint64_t size) {
-    if (MaybeError unsupported = check_isa_support(isa_name(isa))) {
-        state.SkipWithError(one_line(unsupported.text()).c_str());
-        return;
-    }
-    if (MaybeError error = prepare(isa, size)) {
-        state.SkipWithError(one_line(error.text()).c_str());
-        return;
-    }
-    Workload& workload = *prepared().workload;
+// Swallows whatever is written to it.
+class NullBuffer final : public std::streambuf {
+protected:
+    int_type overflow(int_type c) override { return traits_type::not_eof(c); }
+    std::streamsize xsputn(const char*, std::streamsize count) override { return count; }
+};
+
+// The worker's timed loop for a single reporting worker, with the progress
+// line going to a null stream, timed around step() and check_step().
+OverheadRow measure_loop(Isa isa, std::uint64_t size) {
+    OverheadRow row{isa, size, 0, 0.0, 0.0, 0.0, {}};
+    run_pinned(1, [&](std::uint32_t index, std::barrier<>& start) {
+        std::unique_ptr<Workload> workload;
+        MaybeError error = prepare(workload, isa, size, index);
+        start.arrive_and_wait();
+        if (error) {
+            row.error = one_line(error.text());
+            return;
+        }
+        NullBuffer null_buffer;
+        std::ostream null_out(&null_buffer);
+        std::mutex console_lock;
+        std::stop_source stop;
+        const std::stop_token token = stop.get_token();
+        ProgressBoard board(1);
+        ProgressSlot& slot = board[0];
+        const TimerInfo coarse_timer = describe_coarse_timer();
+        const std::uint32_t duration_s = 30;
+        const std::int64_t limit = std::int64_t{1000} * static_cast<std::int64_t>(settings().seconds * 1.5);
+
+        double in_step = 0.0;
+        double in_check = 0.0;
+        const std::int64_t c0 = read_coarse_timer();
+        const Clock::time_point t0 = Clock::now();
+        std::uint64_t iterations = 0;
+        std::int64_t elapsed = 0;
+        for (;;) {
+            {
+                const std::lock_guard lock(console_lock);
+                null_out << format_progress(elapsed / 1000, duration_s, board) << std::flush;
+            }
+            error = workload->pre_step(iterations);
+            const Clock::time_point s0 = Clock::now();
+            if (!error) error = workload->step();
+            const Clock::time_point s1 = Clock::now();
+            if (!error) error = workload->check_step(iterations);
+            const Clock::time_point s2 = Clock::now();
+            in_step += seconds_between(s0, s1);
+            in_check += seconds_between(s1, s2);
+            if (error) {
+                row.error = one_line(error.text());
+                return;
+            }
+            if (token.stop_requested()) return;
+            ++iterations;
+            elapsed = elapsed_milliseconds(coarse_timer, c0, read_coarse_timer());
+            if (elapsed > 0) {
+                const auto updates = static_cast<double>(workload->updates_per_iteration() * iterations);
+                slot.mgups.store(updates / (static_cast<double>(elapsed) * 1000.0), std::memory_order_relaxed);
+            }
+            slot.iterations.store(iterations, std::memory_order_relaxed);
+            if (elapsed >= limit) break;
+        }
+        const double total = seconds_between(t0, Clock::now());
+        row.iterations = iterations;
+        row.iteration_s = total / static_cast<double>(iterations);
+        row.step_s = in_step / static_cast<double>(iterations);
+        row.check_s = in_check / static_cast<double>(iterations);
+    });
+    return row;
+}
+
+void step_benchmark(benchmark::State& state, Isa isa, std::uint64_t size, std::uint32_t workers) {
+    StepRow row;
     for (auto _ : state) {
-        if (MaybeError error = workload.step()) {
-            state.SkipWithError(one_line(error.text()).c_str());
-            break;
+        row = measure_steps(isa, size, workers);
+        state.SetIterationTime(settings().seconds);
+    }
+    if (!row.error.empty()) state.SkipWithError(row.error.c_str());
+    state.counters["MGups"] = row.mgups;
+    const double limit = ceiling_for(workers);
+    state.counters["pct_ceiling"] = limit > 0.0 ? 100.0 * row.mgups / limit : 0.0;
+    step_rows().push_back(row);
+}
+
+void loop_benchmark(benchmark::State& state, std::uint64_t size) {
+    // The variant with the best single-worker rate at the largest size
+    // measured; sse2 when there is none.
+    Isa best = Isa::sse2;
+    double best_rate = -1.0;
+    for (const StepRow& row : step_rows()) {
+        if (row.workers == 1 && row.size == 192 && row.mgups > best_rate) {
+            best = row.isa;
+            best_rate = row.mgups;
         }
     }
-    const double updates = static_cast<double>(workload.updates_per_iteration()) *
-                           static_cast<double>(state.iterations());
-    state.counters["MGups"] = benchmark::Counter(updates / 1e6, benchmark::Counter::kIsRate);
+    OverheadRow row;
+    for (auto _ : state) {
+        row = measure_loop(best, size);
+        state.SetIterationTime(row.iteration_s * static_cast<double>(row.iterations));
+    }
+    if (!row.error.empty()) state.SkipWithError(row.error.c_str());
+    const double outside = row.iteration_s - row.step_s;
+    state.counters["outside_pct"] = row.iteration_s > 0.0 ? 100.0 * outside / row.iteration_s : 0.0;
+    state.counters["check_pct"] = row.iteration_s > 0.0 ? 100.0 * row.check_s / row.iteration_s : 0.0;
+    overhead_rows().push_back(row);
+}
+
+// MiB per array for `workers` workers: the requested size, but the arrays
+// of all workers together take at most half the free memory.
+std::size_t array_mib(std::uint32_t workers) {
+    std::size_t mib = settings().bandwidth_mib;
+    const std::uint64_t available_mib = available_physical_memory() >> 20;
+    if (available_mib != 0) {
+        const std::uint64_t fit = available_mib / (4 * std::uint64_t{workers});
+        if (fit < mib) mib = static_cast<std::size_t>(std::max<std::uint64_t>(fit, 16));
+    }
+    return mib;
+}
+
+void measure_ceiling() {
+    const int passes = 4;
+    const int rounds = 3;
+    const auto elements = [](std::size_t mib) { return mib * std::size_t{1024 * 1024} / sizeof(double); };
+    ceiling().one_worker_mib = array_mib(1);
+    ceiling().all_workers_mib = array_mib(all_workers());
+    const BandwidthResult one = in_place_bandwidth(1, elements(ceiling().one_worker_mib), passes, rounds);
+    const BandwidthResult all =
+        in_place_bandwidth(all_workers(), elements(ceiling().all_workers_mib), passes, rounds);
+    ceiling().one_worker_bandwidth = one.bytes_per_second;
+    ceiling().all_workers_bandwidth = all.bytes_per_second;
+    ceiling().one_worker = one.bytes_per_second / bytes_per_update / 1e6;
+    ceiling().all_workers = all.bytes_per_second / bytes_per_update / 1e6;
+}
+
+// The one-minute load average, or a negative value when unknown.
+double load_average() {
+    double value = -1.0;
+    return getloadavg(&value, 1) == 1 ? value : -1.0;
+}
+
+double& load_at_start() {
+    static double value = -1.0;
+    return value;
+}
+
+void print_summary() {
+    const std::uint32_t all = all_workers();
+    std::printf("\nload average (1 min) at the start %.2f, at the end %.2f, on %u cores: other work on the\n"
+                "machine lowers the figures, the all-worker ones most\n",
+                load_at_start(), load_average(), all);
+    std::printf("\nmemory ceiling: in-place update a[i] += s * b[i], two arrays per worker, best of 3 rounds,"
+                " %u bytes per update\n",
+                static_cast<unsigned>(bytes_per_update));
+    std::printf("  %2u worker  %8.2f GB/s  -> %8.1f MGups   (2 x %zu MiB)\n", 1u,
+                ceiling().one_worker_bandwidth / 1e9, ceiling().one_worker, ceiling().one_worker_mib);
+    std::printf("  %2u workers %8.2f GB/s  -> %8.1f MGups   (2 x %zu MiB each)\n", all,
+                ceiling().all_workers_bandwidth / 1e9, ceiling().all_workers, ceiling().all_workers_mib);
+    std::printf("\n%-12s %5s %8s %10s %10s %10s\n", "variant", "size", "workers", "MGups", "ceiling", "% ceiling");
+    for (const StepRow& row : step_rows()) {
+        const double limit = ceiling_for(row.workers);
+        if (!row.error.empty()) {
+            std::printf("%-12s %5llu %8u  %s\n", std::string(isa_name(row.isa)).c_str(),
+                        static_cast<unsigned long long>(row.size), row.workers, row.error.c_str());
+            continue;
+        }
+        std::printf("%-12s %5llu %8u %10.1f %10.1f %9.1f%%\n", std::string(isa_name(row.isa)).c_str(),
+                    static_cast<unsigned long long>(row.size), row.workers, row.mgups, limit,
+                    limit > 0.0 ? 100.0 * row.mgups / limit : 0.0);
+    }
+
+    if (!overhead_rows().empty()) {
+        std::printf("\ntimed loop, one reporting worker: time per iteration and the share outside step()\n");
+        std::printf("%-12s %5s %10s %12s %12s %12s %10s\n", "variant", "size", "iterations", "iteration",
+                    "step()", "check_step", "outside");
+        for (const OverheadRow& row : overhead_rows()) {
+            if (!row.error.empty()) {
+                std::printf("%-12s %5llu  %s\n", std::string(isa_name(row.isa)).c_str(),
+                            static_cast<unsigned long long>(row.size), row.error.c_str());
+                continue;
+            }
+            const double outside = row.iteration_s - row.step_s;
+            std::printf("%-12s %5llu %10llu %10.3f ms %10.3f ms %10.3f ms %9.3f%%\n",
+                        std::string(isa_name(row.isa)).c_str(), static_cast<unsigned long long>(row.size),
+                        static_cast<unsigned long long>(row.iterations), row.iteration_s * 1e3, row.step_s * 1e3,
+                        row.check_s * 1e3, row.iteration_s > 0.0 ? 100.0 * outside / row.iteration_s : 0.0);
+        }
+    }
+    std::fflush(stdout);
+}
+
+// Takes this program's own options out of argv before Google Benchmark sees it.
+bool take_options(int& argc, char** argv) {
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (std::strncmp(arg, "--seconds=", 10) == 0) {
+            settings().seconds = std::atof(arg + 10);
+            if (!(settings().seconds > 0.0)) return false;
+        } else if (std::strncmp(arg, "--bandwidth-mib=", 16) == 0) {
+            const long long mib = std::atoll(arg + 16);
+            if (mib <= 0) return false;
+            settings().bandwidth_mib = static_cast<std::size_t>(mib);
+        } else {
+            argv[kept++] = argv[i];
+        }
+    }
+    argc = kept;
+    return true;
 }
 
 }  // namespace
-}  // namespace nembo
+}  // namespace nembo::bench
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+    using namespace nembo;
+    using namespace nembo::bench;
+    if (!take_options(argc, argv)) {
+        std::fprintf(stderr, "--seconds and --bandwidth-mib need a positive number\n");
         return 1;
     }
-    for (std::uint32_t i = 0; i < nembo::isa_count; ++i) {
-        const auto isa = static_cast<nembo::Isa>(i);
-        for (std::uint64_t size : nembo::grid_sizes) {
-            const std::string name =
-                "solver_step/" + std::string(nembo::isa_name(isa)) + "/" + std::to_string(size);
-            benchmark::RegisterBenchmark(name.c_str(), nembo::solver_step, isa, size)
-                ->Unit(benchmark::kMillisecond)
-                ->UseRealTime();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+
+    load_at_start() = load_average();
+    std::printf("measuring the memory ceiling (1 and %u workers)...\n", all_workers());
+    std::fflush(stdout);
+    measure_ceiling();
+
+    const std::uint32_t all = all_workers();
+    std::vector<std::uint32_t> worker_counts{1};
+    if (all > 1) worker_counts.push_back(all);
+    for (std::uint32_t i = 0; i < isa_count; ++i) {
+        const auto isa = static_cast<Isa>(i);
+        if (MaybeError unsupported = check_isa_support(isa_name(isa))) {
+            std::printf("skipping %s: %s\n", std::string(isa_name(isa)).c_str(),
+                        one_line(unsupported.text()).c_str());
+            continue;
         }
+        for (std::uint64_t size : grid_sizes) {
+            for (std::uint32_t workers : worker_counts) {
+                const std::string name = "step/" + std::string(isa_name(isa)) + "/" + std::to_string(size) +
+                                         "/workers:" + std::to_string(workers);
+                benchmark::RegisterBenchmark(name.c_str(), step_benchmark, isa, size, workers)
+                    ->Iterations(1)
+                    ->UseManualTime()
+                    ->Unit(benchmark::kMillisecond);
+            }
+        }
+    }
+    for (std::uint64_t size : overhead_sizes) {
+        const std::string name = "timed_loop/" + std::to_string(size);
+        benchmark::RegisterBenchmark(name.c_str(), loop_benchmark, size)
+            ->Iterations(1)
+            ->UseManualTime()
+            ->Unit(benchmark::kMillisecond);
     }
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    nembo::prepared().workload.reset();
+    print_summary();
     return 0;
 }

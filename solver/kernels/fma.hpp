@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "solver/grid.hpp"
+#include "solver/kernels/prefetch.hpp"
 
 #ifndef NEMBO_VARIANT
 #error "NEMBO_VARIANT must name the namespace of this instruction-set build"
@@ -53,6 +54,8 @@ bool sweep_h(Cell* h, std::uint64_t h_edge, const Cell* e, std::uint64_t e_edge,
             Cell* hrow = h + (x * h_edge + y) * h_edge;
             for (z = 1; z < end; ++z) {
                 const Cell* ec = erow + z;
+                prefetch_ahead(ec + sx);
+                prefetch_ahead(hrow + z);
                 const __m256d e0 = load_cell(ec);
                 const __m256d dx = _mm256_sub_pd(load_cell(ec + sx), e0);
                 const __m256d dy = _mm256_sub_pd(load_cell(ec + sy), e0);
@@ -84,6 +87,8 @@ bool sweep_e(Cell* e, std::uint64_t e_edge, const Cell* h, std::uint64_t h_edge,
             const Cell* hrow = h + (x * h_edge + y) * h_edge;
             for (z = 2; z < end; ++z) {
                 const Cell* hc = hrow + z;
+                prefetch_ahead(hc);
+                prefetch_ahead(erow + z);
                 const __m256d h0 = load_cell(hc);
                 const __m256d dx = _mm256_sub_pd(h0, load_cell(hc - sx));
                 const __m256d dy = _mm256_sub_pd(h0, load_cell(hc - sy));

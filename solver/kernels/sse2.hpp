@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "solver/grid.hpp"
+#include "solver/kernels/prefetch.hpp"
 
 namespace nembo::NEMBO_VARIANT {
 namespace {
@@ -83,6 +84,10 @@ bool sweep_h(Cell* h, std::uint64_t h_edge, const Cell* e, std::uint64_t e_edge,
             const Cell* e_row = e + (x * n + y) * n;
             Cell* h_row = h + (x * h_edge + y) * h_edge;
             for (z = 1; z + 3 <= last; z += 4) {
+                prefetch_ahead(e_row + z + ex_step);
+                prefetch_ahead(e_row + z + ex_step + 2);
+                prefetch_ahead(h_row + z);
+                prefetch_ahead(h_row + z + 2);
                 h_cell(h_row + z, e_row + z, ey_step, ex_step, coef);
                 h_cell(h_row + z + 1, e_row + z + 1, ey_step, ex_step, coef);
                 h_cell(h_row + z + 2, e_row + z + 2, ey_step, ex_step, coef);
@@ -110,6 +115,10 @@ bool sweep_e(Cell* e, std::uint64_t e_edge, const Cell* h, std::uint64_t h_edge,
             Cell* e_row = e + (x * n + y) * n;
             const Cell* h_row = h + (x * h_edge + y) * h_edge;
             for (z = 2; z + 3 <= last; z += 4) {
+                prefetch_ahead(h_row + z);
+                prefetch_ahead(h_row + z + 2);
+                prefetch_ahead(e_row + z);
+                prefetch_ahead(e_row + z + 2);
                 e_cell(e_row + z, h_row + z, hy_step, hx_step, coef);
                 e_cell(e_row + z + 1, h_row + z + 1, hy_step, hx_step, coef);
                 e_cell(e_row + z + 2, h_row + z + 2, hy_step, hx_step, coef);
