@@ -40,46 +40,40 @@ void worker_main(WorkerContext ctx) {
     // A worker that ends before the start line leaves the barrier: it arrives
     // at the current passage and drops out of the later ones, so that nobody
     // waits for it, whichever passage the others have reached when they see
-    // the stop.
-    const auto leave_barrier = [&] { ctx.barrier.arrive_and_drop(); };
-    // Fails this worker. The stop comes first, so that whoever the passage
-    // releases sees it.
-    const auto fail = [&](bool before_start) {
+    // the stop. A failing worker requests the stop first, so that whoever the
+    // passage releases sees it.
+    const auto fail_before_start = [&] {
         ctx.stop.request_stop();
-        if (before_start) leave_barrier();
+        ctx.barrier.arrive_and_drop();
+    };
+    // One passage of the start barrier; false when the stop was requested.
+    const auto pass_barrier = [&] {
+        ctx.barrier.arrive_and_wait();
+        if (!token.stop_requested()) return true;
+        ctx.barrier.arrive_and_drop();
+        return false;
     };
 
     std::unique_ptr<Workload> workload = ctx.create_workload(params.workload, params.isa, ctx.index);
     if (!workload) {
         report_error(ctx, fmt::format("could not initalize workload {} in thread {}", params.workload, ctx.index));
-        fail(true);
+        fail_before_start();
         return;
     }
-
     if (const MaybeError error = workload->allocate(GridParams{params.large_pages, params.size, 0.01})) {
         report_error(ctx, fmt::format("field allocation failed in thread {}\n{}", ctx.index, error.text()));
-        workload.reset();
-        fail(true);
+        fail_before_start();
         return;
     }
-    ctx.barrier.arrive_and_wait();
-    if (token.stop_requested()) {
-        leave_barrier();
-        return;
-    }
+    if (!pass_barrier()) return;
 
     say(ctx, "initalizing fields...");
     if (const MaybeError error = workload->initialize()) {
         report_error(ctx, fmt::format("failed to initalize field in thread {}\n{}", ctx.index, error.text()));
-        workload.reset();
-        fail(true);
+        fail_before_start();
         return;
     }
-    ctx.barrier.arrive_and_wait();
-    if (token.stop_requested()) {
-        leave_barrier();
-        return;
-    }
+    if (!pass_barrier()) return;
 
     const std::int64_t t1 = read_fast_timer();
     say(ctx, fmt::format("initialization took {}ms", elapsed_milliseconds(ctx.fast_timer, t0, t1)));
@@ -101,7 +95,7 @@ void worker_main(WorkerContext ctx) {
         if (!error) error = workload->check_step(iterations);
         if (error) {
             report_error(ctx, error.text());
-            fail(false);
+            ctx.stop.request_stop();
             return;
         }
         if (token.stop_requested()) return;
@@ -127,7 +121,7 @@ void worker_main(WorkerContext ctx) {
 
     if (const MaybeError error = workload->final_check(iterations)) {
         report_error(ctx, error.text());
-        fail(false);
+        ctx.stop.request_stop();
         return;
     }
 
