@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 #include "app/results.hpp"
@@ -119,8 +120,9 @@ TEST(Run, TwoWorkersCompleteAndDescribeTheRun) {
         EXPECT_GE(r.coarse_ms, 1000);
         EXPECT_GE(r.iterations, 1u);
         EXPECT_EQ(r.grid_updates, r.iterations * 1000);
-        // The coarse span encloses the fast one.
-        EXPECT_LE(r.fast_us / 1000, r.coarse_ms + 1);
+        // The two clocks agree within the results' tolerance (the coarse
+        // one ticks only every few milliseconds).
+        EXPECT_LT(std::llabs(r.fast_us / 1000 - r.coarse_ms), 32);
     }
     const std::string out = io.out();
     EXPECT_NE(out.find("running with 2 threads (os)\n64 x 64 x 64 grid\n17.55 MiB per thread\n35.09 MiB total\n"),
