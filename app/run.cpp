@@ -165,7 +165,7 @@ RunOutcome execute_run(const RunParameters& params, const RunEnvironment& env) {
                 const std::lock_guard lock(console_lock);
                 std::cerr << "could not start worker thread " << index << "; aborting" << std::endl;
             }
-            for (std::uint32_t missing = index; missing < n; ++missing) (void)barrier.arrive_and_drop();
+            for (std::uint32_t missing = index; missing < n; ++missing) barrier.arrive_and_drop();
             break;
         }
     }
