@@ -138,7 +138,7 @@ RunOutcome execute_run(const RunParameters& params, const RunEnvironment& env) {
     std::vector<std::thread> threads;
     threads.reserve(n - 1);
     outcome.results.reserve(n);
-    std::barrier<> barrier(n);
+    Barrier barrier(n);
 
     // A processor that lacks the chosen instructions ends the process with a
     // clear message instead of a crash.

@@ -2,7 +2,6 @@
 // One benchmark run: its description, the instruction-set and timer checks,
 // the workers and their shared state, and the outcome handed to the results.
 #include <atomic>
-#include <barrier>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -13,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/barrier.hpp"
 #include "platform/placement.hpp"
 #include "platform/timer.hpp"
 #include "solver/maybe_error.hpp"
@@ -88,7 +88,7 @@ struct WorkerContext {
     RunOutcome& outcome;
     std::mutex& console_lock;
     std::mutex& results_lock;
-    std::barrier<>& barrier;
+    Barrier& barrier;
     std::stop_source& stop;
     ProgressBoard& board;
     const WorkloadFactory& create_workload;

@@ -26,7 +26,7 @@ BandwidthResult in_place_bandwidth(std::uint32_t workers, std::size_t elements, 
     std::vector<double> rates(slots, 0.0);
     std::vector<double> spans(slots, 0.0);
     std::vector<double> sinks(workers, 0.0);
-    run_pinned(workers, [&](std::uint32_t index, std::barrier<>& start) {
+    run_pinned(workers, [&](std::uint32_t index, Barrier& start) {
         // First touch on the pinned thread puts the pages near it.
         const std::unique_ptr<double[]> a(new double[elements]);
         const std::unique_ptr<double[]> b(new double[elements]);

@@ -38,8 +38,8 @@ std::uint32_t all_workers() {
 }
 
 void run_pinned(std::uint32_t workers,
-                const std::function<void(std::uint32_t index, std::barrier<>& start)>& body) {
-    std::barrier<> start(static_cast<std::ptrdiff_t>(workers));
+                const std::function<void(std::uint32_t index, Barrier& start)>& body) {
+    Barrier start(static_cast<std::ptrdiff_t>(workers));
     std::vector<std::thread> threads;
     threads.reserve(workers);
     for (std::uint32_t i = 0; i < workers; ++i) {

@@ -1,10 +1,10 @@
 #pragma once
 // Runs one function on several threads at once, each pinned as a run's
 // "numa" plan would pin its worker, with a common start line.
-#include <barrier>
 #include <cstdint>
 #include <functional>
 
+#include "platform/barrier.hpp"
 #include "platform/placement.hpp"
 
 namespace nembo::bench {
@@ -19,6 +19,6 @@ std::uint32_t all_workers();
 // i. Each body prepares its own data, then passes `start` (arrive_and_wait)
 // before its timed part, so the timed parts overlap. Returns after all joined.
 void run_pinned(std::uint32_t workers,
-                const std::function<void(std::uint32_t index, std::barrier<>& start)>& body);
+                const std::function<void(std::uint32_t index, Barrier& start)>& body);
 
 }  // namespace nembo::bench

@@ -133,7 +133,7 @@ StepRow measure_steps(Isa isa, std::uint64_t size, std::uint32_t workers) {
     std::vector<double> rates(workers, 0.0);
     std::vector<std::string> errors(workers);
     const double span = settings().seconds;
-    run_pinned(workers, [&](std::uint32_t index, std::barrier<>& start) {
+    run_pinned(workers, [&](std::uint32_t index, Barrier& start) {
         std::unique_ptr<Workload> workload;
         MaybeError error = prepare(workload, isa, size, index);
         start.arrive_and_wait();
@@ -175,7 +175,7 @@ protected:
 // line going to a null stream, timed around step() and check_step().
 OverheadRow measure_loop(Isa isa, std::uint64_t size) {
     OverheadRow row{isa, size, 0, 0.0, 0.0, 0.0, {}};
-    run_pinned(1, [&](std::uint32_t index, std::barrier<>& start) {
+    run_pinned(1, [&](std::uint32_t index, Barrier& start) {
         std::unique_ptr<Workload> workload;
         MaybeError error = prepare(workload, isa, size, index);
         start.arrive_and_wait();
