@@ -1,6 +1,11 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine with a private, quiet prefix inside the
 # build tree, created on first use.
+#
+# The program's output goes through files: the first Wine process of a
+# session starts Wine's own services, which inherit its standard handles and
+# outlive it. Were those handles the caller's pipes, the caller would wait for
+# the services as well as for the program.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 export WINEPREFIX="${NEMBO_WINEPREFIX:-$here/../build/wineprefix}"
@@ -10,9 +15,16 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   (
     flock 9
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
-      wineboot -i >/dev/null 2>&1 || true
-      wineserver -w || true
+      # Bounded: a prefix that cannot be made fails the run, not the clock.
+      timeout 300 wineboot -i </dev/null >/dev/null 2>&1 || true
+      timeout 60 wineserver -w </dev/null >/dev/null 2>&1 || true
     fi
   ) 9>"$WINEPREFIX.lock"
 fi
-exec wine "$@"
+out=$(mktemp) err=$(mktemp)
+trap 'rm -f "$out" "$err"' EXIT
+status=0
+wine "$@" >"$out" 2>"$err" || status=$?
+cat "$out"
+cat "$err" >&2
+exit "$status"

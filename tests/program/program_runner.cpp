@@ -6,6 +6,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -18,6 +23,12 @@ namespace {
 std::string env_or(const char* name, const char* fallback) {
     const char* value = std::getenv(name);
     return value != nullptr && *value != '\0' ? value : fallback;
+}
+
+// How long one program may run before the test stops it and fails; the
+// longest run the tests start takes a few seconds.
+std::chrono::seconds run_time_limit() {
+    return std::chrono::seconds(std::strtol(env_or("NEMBO_RUN_TIME_LIMIT", "120").c_str(), nullptr, 10));
 }
 
 }  // namespace
@@ -56,8 +67,15 @@ ProgramResult run_nembo(const std::vector<std::string>& args, const std::string&
     for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) {
         posix_spawn_file_actions_addclose(&actions, fd);
     }
+    // Its own process group, so that a program that outlives its time is
+    // stopped with whatever it started.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
     pid_t pid = 0;
-    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    const int spawned = posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     close(in_pipe[0]);
     close(out_pipe[1]);
@@ -70,13 +88,21 @@ ProgramResult run_nembo(const std::vector<std::string>& args, const std::string&
     }
     close(in_pipe[1]);
 
+    // Reads until the program has exited and its pipes hold nothing more.
+    // End of file alone is not waited for: a launcher's helpers (Wine's
+    // server and services) may inherit the pipes and outlive the program.
     ProgramResult result;
     pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
     std::string* sinks[2] = {&result.out, &result.err};
+    const auto deadline = std::chrono::steady_clock::now() + run_time_limit();
+    int status = 0;
+    bool exited = false;
     int open_count = 2;
     while (open_count > 0) {
-        if (poll(fds, 2, -1) < 0) break;
-        for (int i = 0; i < 2; ++i) {
+        const int ready = poll(fds, 2, exited ? 0 : 100);
+        if (ready < 0 && errno != EINTR) break;
+        if (ready == 0 && exited) break;
+        for (int i = 0; i < 2 && ready > 0; ++i) {
             if (fds[i].fd < 0 || fds[i].revents == 0) continue;
             char buffer[4096];
             const ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
@@ -88,9 +114,19 @@ ProgramResult run_nembo(const std::vector<std::string>& args, const std::string&
                 sinks[i]->append(buffer, static_cast<std::size_t>(got));
             }
         }
+        if (!exited && waitpid(pid, &status, WNOHANG) == pid) exited = true;
+        if (!exited && std::chrono::steady_clock::now() > deadline) {
+            kill(-pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            exited = true;
+            ADD_FAILURE() << argv_text.back() << " did not end within "
+                          << run_time_limit().count() << " s and was stopped";
+        }
     }
-    int status = 0;
-    waitpid(pid, &status, 0);
+    for (const pollfd& f : fds) {
+        if (f.fd >= 0) close(f.fd);
+    }
+    if (!exited) waitpid(pid, &status, 0);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;
 }
