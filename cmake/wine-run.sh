@@ -21,10 +21,25 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     fi
   ) 9>"$WINEPREFIX.lock"
 fi
+# One server for a whole series of tests, detached from the caller's handles.
+# It stays 30 s after its last program, so tests run back to back do not meet
+# it on its way out.
+keep_server() { wineserver -p30 </dev/null >/dev/null 2>&1 || true; }
+keep_server
+
 out=$(mktemp) err=$(mktemp)
 trap 'rm -f "$out" "$err"' EXIT
-status=0
-wine "$@" >"$out" 2>"$err" || status=$?
+for attempt in 1 2 3; do
+  status=0
+  wine "$@" >"$out" 2>"$err" || status=$?
+  # A program that met the server shutting down never started; start it again.
+  if [ "$status" -ne 0 ] && [ ! -s "$out" ] && grep -q '^wine client error' "$err"; then
+    timeout 60 wineserver -w </dev/null >/dev/null 2>&1 || true
+    keep_server
+    continue
+  fi
+  break
+done
 cat "$out"
 cat "$err" >&2
 exit "$status"
