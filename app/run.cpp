@@ -22,6 +22,10 @@ RunEnvironment RunEnvironment::system() {
     };
     env.check_isa_support = [](std::string_view isa) { return nembo::check_isa_support(isa); };
     env.fast_timer_is_compliant = [](const TimerInfo& fast) { return nembo::fast_timer_is_compliant(fast); };
+    env.describe_fast_timer = [] { return nembo::describe_fast_timer(); };
+    env.describe_coarse_timer = [] { return nembo::describe_coarse_timer(); };
+    env.read_fast_timer = [] { return nembo::read_fast_timer(); };
+    env.read_coarse_timer = [] { return nembo::read_coarse_timer(); };
     env.may_start_thread = [](std::uint32_t) { return true; };
     return env;
 }
@@ -81,8 +85,8 @@ bool describe_and_check(const RunParameters& params, const RunEnvironment& env, 
     std::cout << format_bytes(per_thread) << " per thread" << std::endl;
     std::cout << format_bytes(per_thread * n) << " total" << std::endl;
 
-    fast = describe_fast_timer();
-    coarse = describe_coarse_timer();
+    fast = env.describe_fast_timer();
+    coarse = env.describe_coarse_timer();
     std::cout << fmt::format("Fast Timer Frequency: {} ({})", frequency_text(fast), timer_source_name(fast.source))
               << std::endl;
     std::cout << "Coarse Timer Frequency: " << frequency_text(coarse) << std::endl;
@@ -105,11 +109,11 @@ bool describe_and_check(const RunParameters& params, const RunEnvironment& env, 
     }
 
     const auto horizon = static_cast<std::int64_t>(params.duration_s) + 2;
-    if (timer_will_overflow(fast, read_fast_timer(), horizon)) {
+    if (timer_will_overflow(fast, env.read_fast_timer(), horizon)) {
         std::cerr << "fast timer will overflow during the run; aborting" << std::endl;
         return false;
     }
-    if (timer_will_overflow(coarse, read_coarse_timer(), horizon)) {
+    if (timer_will_overflow(coarse, env.read_coarse_timer(), horizon)) {
         std::cerr << "coarse timer will overflow during the run; aborting" << std::endl;
         return false;
     }

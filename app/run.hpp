@@ -75,6 +75,13 @@ struct RunEnvironment {
     WorkloadFactory create_workload;
     std::function<MaybeError(std::string_view isa)> check_isa_support;
     std::function<bool(const TimerInfo& fast)> fast_timer_is_compliant;
+    // The two clocks as the checks before the start see them: their
+    // descriptions (handed on to the workers) and the readings that the
+    // overflow prediction starts from.
+    std::function<TimerInfo()> describe_fast_timer;
+    std::function<TimerInfo()> describe_coarse_timer;
+    std::function<std::int64_t()> read_fast_timer;
+    std::function<std::int64_t()> read_coarse_timer;
     // Asked before each worker thread is started; false simulates a thread
     // that the system refuses to create.
     std::function<bool(std::uint32_t index)> may_start_thread;

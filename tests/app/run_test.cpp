@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <limits>
 #include <thread>
 
 #include "app/results.hpp"
@@ -73,7 +74,8 @@ TEST_P(RunFailure, OneOfFourWorkersFails) {
     const FailureCase& c = GetParam();
     Fixture fx(4, c.stage);
     CapturedOutput io;
-    const RunOutcome outcome = execute_run(fx.params(), fx.env);
+    // A step that fails ends the run long before a 10-second duration.
+    const RunOutcome outcome = execute_run(fx.params(c.stage == Stage::check_step ? 10 : 1), fx.env);
     EXPECT_TRUE(outcome.stop_requested);
     EXPECT_EQ(outcome.thread_count, 4u);
     EXPECT_NE(io.err().find(c.text), std::string::npos) << io.err();
@@ -84,6 +86,14 @@ TEST_P(RunFailure, OneOfFourWorkersFails) {
     }
     if (c.stage == Stage::create || c.stage == Stage::allocate) {
         EXPECT_EQ(io.out().find("initalizing fields..."), std::string::npos);
+    }
+    if (c.stage == Stage::check_step) {
+        // The others see the stop in their timed loop and end there: none of
+        // them validates or hands in a result, and worker 0 leaves its last
+        // progress line open.
+        EXPECT_TRUE(outcome.results.empty());
+        EXPECT_EQ(io.out().find("validating result.."), std::string::npos);
+        EXPECT_EQ(io.out().find(" iterations\n"), std::string::npos);
     }
     EXPECT_FALSE(report_results(outcome).has_value());
 }
@@ -129,8 +139,16 @@ TEST(Run, TwoWorkersCompleteAndDescribeTheRun) {
               std::string::npos)
         << out;
     EXPECT_NE(out.find("allocating fields.... \ninitalizing fields...\ninitialization took "), std::string::npos);
-    EXPECT_NE(out.find("ms\nstarting bench..\n\rbenchmarking... 0/1s                0 MGups  0 iterations"),
-              std::string::npos);
+    // Worker 1 may have finished iterations before worker 0 draws its first
+    // progress line; the seconds shown are still 0.
+    const std::string first = "ms\nstarting bench..\n\rbenchmarking... 0/1s ";
+    const std::size_t at = out.find(first);
+    ASSERT_NE(at, std::string::npos) << out;
+    const std::string segment = out.substr(at + first.size(), out.find('\r', at + first.size()) - at - first.size());
+    // The rate in 16 columns, then the largest iteration count.
+    ASSERT_GT(segment.size(), 16u) << segment;
+    EXPECT_EQ(segment.substr(16, 8), " MGups  ") << segment;
+    EXPECT_EQ(segment.substr(segment.size() - 11), " iterations") << segment;
     EXPECT_NE(out.find(" iterations\nvalidating result..\n"), std::string::npos);
     EXPECT_EQ(io.err(), "");
 }
@@ -169,6 +187,54 @@ TEST(Run, TimerRuleAbortsUnlessBypassed) {
                            "or timer before submitting\n"),
                   std::string::npos);
     }
+}
+
+// A counter that reads 11 seconds before its largest value, at 1000 counts
+// a second; a run looks two seconds past its duration.
+struct ClockNearItsEnd {
+    static TimerInfo info() { return TimerInfo{1000, 0, TimerSource::hpet}; }
+    static std::int64_t reading() { return std::numeric_limits<std::int64_t>::max() - 11'000; }
+};
+
+TEST(Run, OverflowPredictionLooksTwoSecondsPastTheDuration) {
+    for (const bool fast_clock : {true, false}) {
+        SCOPED_TRACE(fast_clock ? "fast timer" : "coarse timer");
+        // Should the run start, its only worker gives up at once.
+        Fixture fx(1, Stage::create, 0);
+        if (fast_clock) {
+            fx.env.describe_fast_timer = ClockNearItsEnd::info;
+            fx.env.read_fast_timer = ClockNearItsEnd::reading;
+        } else {
+            fx.env.describe_coarse_timer = ClockNearItsEnd::info;
+            fx.env.read_coarse_timer = ClockNearItsEnd::reading;
+        }
+        {
+            CapturedOutput io;
+            const RunOutcome outcome = execute_run(fx.params(9), fx.env);
+            EXPECT_FALSE(outcome.stop_requested);
+            EXPECT_TRUE(outcome.results.empty());
+            EXPECT_EQ(io.err(), fast_clock ? "fast timer will overflow during the run; aborting\n"
+                                           : "coarse timer will overflow during the run; aborting\n");
+            const std::string out = io.out();
+            const std::string shown = fast_clock ? "Fast Timer Frequency: 1.00 KHz (HPET)\nCoarse Timer Frequency: "
+                                                 : "\nCoarse Timer Frequency: 1.00 KHz\n";
+            EXPECT_NE(out.find(shown), std::string::npos) << out;
+            EXPECT_EQ(out.find("allocating"), std::string::npos) << out;
+        }
+        {
+            CapturedOutput io;
+            const RunOutcome outcome = execute_run(fx.params(8), fx.env);
+            EXPECT_TRUE(outcome.stop_requested);
+            EXPECT_EQ(io.err(), "could not initalize workload standing_wave in thread 0\n");
+        }
+    }
+    // Both near their end: the fast timer is asked first, and alone.
+    Fixture fx(1, Stage::create, 0);
+    fx.env.describe_fast_timer = fx.env.describe_coarse_timer = ClockNearItsEnd::info;
+    fx.env.read_fast_timer = fx.env.read_coarse_timer = ClockNearItsEnd::reading;
+    CapturedOutput io;
+    execute_run(fx.params(30), fx.env);
+    EXPECT_EQ(io.err(), "fast timer will overflow during the run; aborting\n");
 }
 
 TEST(Run, InstructionSetCheckWarnsOrAborts) {
