@@ -186,6 +186,24 @@ TEST(OptionParser, MissingValueAndChoices) {
               "Value '' not expected. Allowed values are: red, green");
 }
 
+TEST(OptionParser, FirstErrorOnATokenIsTheOneReported) {
+    // Two options that both claim -q and both fail on its value: the one
+    // declared first speaks, whichever order the failures come in.
+    std::uint32_t number = 0;
+    std::string choice = "a";
+    CommandLine number_first;
+    number_first.add(Opt(number, "n").name("-q")).add(Opt(choice, "c").name("-q").choices({"a", "b"}));
+    EXPECT_EQ(number_first.parse(ArgumentList{"prog", {"-q", "z"}}).message(),
+              "Unable to convert 'z' to destination type");
+    CommandLine choice_first;
+    choice_first.add(Opt(choice, "c").name("-q").choices({"a", "b"})).add(Opt(number, "n").name("-q"));
+    EXPECT_EQ(choice_first.parse(ArgumentList{"prog", {"-q", "z"}}).message(),
+              "Value 'z' not expected. Allowed values are: a, b");
+    // A later option that matches still wins over an earlier failure.
+    EXPECT_TRUE(choice_first.parse(ArgumentList{"prog", {"-q", "7"}}).is_ok());
+    EXPECT_EQ(number, 7u);
+}
+
 TEST(OptionParser, DeclarationInvariants) {
     bool flag = false;
     std::string s;

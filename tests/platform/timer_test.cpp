@@ -53,6 +53,41 @@ TEST(TimerClassification, TimeStampCounterCandidates) {
     EXPECT_EQ(timer_source_name(static_cast<TimerSource>(7)), "unknown");
 }
 
+// Both edges of every band, and the first value outside each: a band that
+// loses or gains one hertz at either end changes one of these.
+TEST(TimerClassification, EdgesOfEveryBand) {
+    struct Case {
+        std::int64_t frequency;
+        std::int64_t tsc_frequency;
+        TimerSource source;
+    };
+    const TimerSource tsc_source = TimerSource::tsc;
+    const Case cases[] = {
+        {1'193'181, 0, TimerSource::unknown}, {1'193'182, 0, TimerSource::pit}, {1'193'183, 0, TimerSource::unknown},
+        {31'999'999, 0, TimerSource::hpet},   {32'000'000, 0, TimerSource::rtc}, {32'000'001, 0, TimerSource::hpet},
+        {32'767'999, 0, TimerSource::hpet},   {32'768'000, 0, TimerSource::rtc}, {32'768'001, 0, TimerSource::hpet},
+        {3'578'999, 0, TimerSource::unknown}, {3'579'000, 0, TimerSource::acpi}, {3'579'999, 0, TimerSource::acpi},
+        {3'580'000, 0, TimerSource::unknown},
+        {143'100'000, 0, tsc_source},         {143'100'001, 0, TimerSource::hpet},
+        {143'299'999, 0, TimerSource::hpet},  {143'300'000, 0, tsc_source},
+        // Within a megahertz of the TSC itself (a 5 MHz counter here).
+        {4'000'000, 5'000'000, TimerSource::unknown}, {4'000'001, 5'000'000, tsc_source},
+        {5'999'999, 5'000'000, tsc_source},           {6'000'000, 5'000'000, TimerSource::unknown},
+        // Within 100 kHz of TSC / 1024 (3 GHz / 1024 = 2,929,687).
+        {2'829'687, 3'000'000'000, TimerSource::unknown}, {2'829'688, 3'000'000'000, tsc_source},
+        {3'029'686, 3'000'000'000, tsc_source},           {3'029'687, 3'000'000'000, TimerSource::unknown},
+        {99'999'999, 0, TimerSource::hpet},   {100'000'000, 0, tsc_source},
+        {9'999'999, 0, TimerSource::unknown}, {10'000'000, 0, tsc_source},   {10'000'001, 0, TimerSource::hpet},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(classify_fast_timer(c.frequency, tsc(c.tsc_frequency)), c.source)
+            << c.frequency << " Hz with a TSC of " << c.tsc_frequency << " Hz";
+        // An invariant TSC turns every TSC verdict into iTSC and no other.
+        const TimerSource invariant = c.source == TimerSource::tsc ? TimerSource::itsc : c.source;
+        EXPECT_EQ(classify_fast_timer(c.frequency, tsc(c.tsc_frequency, true)), invariant) << c.frequency << " Hz";
+    }
+}
+
 TEST(TimerElapsed, QuotientAndRemainderScaledApart) {
     const TimerInfo three = with_frequency(3);
     EXPECT_EQ(elapsed_milliseconds(three, 10, 12), 666);
