@@ -15,10 +15,11 @@ endif()
 
 # nembo_add_test(NAME SOURCES src... LIBS lib... [LABELS label...])
 # One GoogleTest executable, registered with CTest (run under Wine in the
-# Windows build).
+# Windows build). Each of its tests is bounded by a minute (hang_guard.cpp),
+# so a deadlock fails that test at once.
 function(nembo_add_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
-  add_executable(${name} ${T_SOURCES})
+  add_executable(${name} ${T_SOURCES} ${PROJECT_SOURCE_DIR}/tests/support/hang_guard.cpp)
   target_link_libraries(${name} PRIVATE nembo_options ${T_LIBS} ${NEMBO_GTEST_MAIN})
   add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
   set_tests_properties(${name} PROPERTIES LABELS "unit;${T_LABELS}")
