@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -18,12 +19,12 @@ extern char** environ;
 
 namespace nembo::test {
 
-namespace {
-
 std::string env_or(const char* name, const char* fallback) {
     const char* value = std::getenv(name);
     return value != nullptr && *value != '\0' ? value : fallback;
 }
+
+namespace {
 
 // How long one program may run before the test stops it and fails; the
 // longest run the tests start takes a few seconds.
@@ -131,4 +132,37 @@ ProgramResult run_nembo(const std::vector<std::string>& args, const std::string&
     return result;
 }
 
+const TimerVerdict& timer_verdict() {
+    static const TimerVerdict verdict = [] {
+        const ProgramResult r = run_nembo({"--timer-debug"});
+        TimerVerdict v;
+        const std::string source_label = "Fast timer: ";
+        const std::size_t source_at = r.out.find(source_label);
+        if (source_at != std::string::npos) {
+            const std::size_t begin = source_at + source_label.size();
+            v.source = r.out.substr(begin, r.out.find_first_of("\r\n", begin) - begin);
+        }
+        v.compliant = r.out.find("Fast timer is hwbot compliant") != std::string::npos;
+        EXPECT_EQ(r.status, 0) << "--timer-debug: " << r.out << r.err;
+        EXPECT_FALSE(v.source.empty()) << "--timer-debug names no fast timer: " << r.out;
+        return v;
+    }();
+    return verdict;
+}
+
 }  // namespace nembo::test
+
+// Runs the tests, or skips them all (exit status 77) when the program they
+// run, or its launcher, is not there: the Windows build may not be built in
+// this tree.
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    using nembo::test::env_or;
+    for (const std::string& needed : {env_or("NEMBO_LAUNCHER", ""), env_or("NEMBO_COMMAND", "")}) {
+        if (!needed.empty() && access(needed.c_str(), R_OK) != 0) {
+            std::printf("skipped: %s is not built or not installed\n", needed.c_str());
+            return 77;
+        }
+    }
+    return RUN_ALL_TESTS();
+}

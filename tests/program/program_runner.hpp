@@ -16,10 +16,22 @@ struct ProgramResult {
 
 ProgramResult run_nembo(const std::vector<std::string>& args, const std::string& input = "");
 
+// An environment variable's value, or `fallback` when it is unset or empty.
+std::string env_or(const char* name, const char* fallback);
+
 bool windows_target();
 // The program's own file name as its usage line shows it.
 std::string exe_name();
 // Text as the target writes it: CRLF line ends on Windows (text mode).
 std::string as_written(const std::string& text);
+
+// What the program under test says of this machine's fast timer in its own
+// timer report: the source it names and whether it passes the HWBOT rule.
+// Asked once per test program.
+struct TimerVerdict {
+    std::string source;
+    bool compliant = false;
+};
+const TimerVerdict& timer_verdict();
 
 }  // namespace nembo::test

@@ -11,6 +11,11 @@ set -eu
 objdump=$1
 program=$2
 
+if [ ! -f "$program" ]; then
+    echo "skipped: $program is not built"
+    exit 77
+fi
+
 "$objdump" -d --no-show-raw-insn -C "$program" | awk '
 function exempt(name) {
     return name ~ /^nembo::isa_(avx|fma|fma_apx|avx512|avx512vl)::/
