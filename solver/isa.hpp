@@ -67,15 +67,11 @@ static_assert(rows_follow_the_enumeration(), "one row per Isa enumerator, in the
 
 inline constexpr std::string_view workload_names[] = {"standing_wave", "soft_gaussian"};
 
-namespace list_text_detail {
-inline constexpr auto isa_name_of = [](const IsaVariant& variant) { return variant.name; };
-inline constexpr auto isa_list =
-    list_text::join<list_text::joined_length(isa_variants, isa_name_of)>(isa_variants, isa_name_of);
-inline constexpr auto workload_list = list_text::join<list_text::joined_length(workload_names)>(workload_names);
-}  // namespace list_text_detail
-
-inline constexpr std::string_view isa_list_text = list_text::view(list_text_detail::isa_list);
-inline constexpr std::string_view workload_list_text = list_text::view(list_text_detail::workload_list);
+inline constexpr list_text::Text isa_list =
+    list_text::join(isa_variants, [](const IsaVariant& variant) { return variant.name; });
+inline constexpr std::string_view isa_list_text = isa_list.view();
+inline constexpr list_text::Text workload_list = list_text::join(workload_names);
+inline constexpr std::string_view workload_list_text = workload_list.view();
 
 const IsaVariant& isa_variant(Isa isa);
 std::string_view isa_name(Isa isa);
