@@ -1,7 +1,8 @@
 #pragma once
 // Instruction-set variants of the solver: one table of the variants, from
 // which their names, the list text, the support check and the factory are
-// read. Adding a variant is a new enumerator and a new row.
+// read. Adding a variant is a new enumerator and a new row (and, for a new
+// code shape, a new SolverBuild with its copy of the solver).
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
