@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/option_parser.hpp"
+#include "platform/list_text.hpp"
 #include "solver/maybe_error.hpp"
 
 namespace nembo {
@@ -34,8 +35,8 @@ struct ActionFlags {
 
 inline constexpr std::array<std::uint64_t, 14> grid_sizes = {
     64, 128, 192, 256, 320, 384, 448, 512, 640, 768, 1024, 2048, 4096, 8192};
-inline constexpr std::string_view size_list_text =
-    "64, 128, 192, 256, 320, 384, 448, 512, 640, 768, 1024, 2048, 4096, 8192";
+inline constexpr list_text::Text size_list = list_text::join(grid_sizes);
+inline constexpr std::string_view size_list_text = size_list.view();
 inline constexpr std::uint32_t min_duration_s = 1;
 inline constexpr std::uint32_t max_duration_s = 1000;
 

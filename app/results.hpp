@@ -12,7 +12,7 @@
 namespace nembo {
 
 inline constexpr std::string_view program_title = "nembo v";
-inline constexpr std::string_view program_version = "1.2.2";
+inline constexpr std::string_view program_version = NEMBO_VERSION;  // the project version of the build
 
 std::vector<std::string> hwbot_rule_violations(std::uint64_t size, std::uint32_t duration_s,
                                                std::string_view workload);

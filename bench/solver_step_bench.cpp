@@ -46,7 +46,7 @@ namespace {
 
 constexpr std::uint64_t grid_sizes[] = {64, 128, 192};
 constexpr std::uint64_t overhead_sizes[] = {64, 192};
-constexpr std::uint32_t isa_count = 9;
+constexpr std::uint32_t isa_count = isa_variant_count;
 constexpr double bytes_per_update = 96.0;
 
 struct Settings {

@@ -6,6 +6,8 @@
 
 #include <array>
 #include <cstring>
+#include <string>
+#include <string_view>
 
 namespace nembo {
 namespace {
@@ -43,10 +45,93 @@ RegisterState os_register_state(const CpuidReader& reader, std::uint32_t leaf1_e
     return state;
 }
 
-void append(std::string& list, const char* name) {
+void append(std::string& list, std::string_view name) {
     if (!list.empty()) list += ' ';
     list += name;
 }
+
+// "AVX10", then ".version" when known, then "-128", "-256" or "-512".
+std::string avx10_entry(const CpuFeatures& f) {
+    std::string entry = "AVX10";
+    if (f.avx10_version != 0) entry += '.' + std::to_string(f.avx10_version);
+    constexpr std::array<const char*, 4> lengths = {"", "-128", "-256", "-512"};
+    if (f.avx10_vector_length < lengths.size()) entry += lengths[f.avx10_vector_length];
+    return entry;
+}
+
+// The features in the order of the printed list. Two entries are special:
+// AVX10, when present, shows its version and vector length and stands in for
+// every entry that needs AVX-512 state (cpu_feature_list); APX stands after
+// the AVX-512 entries, so after AVX10 as well.
+using F = CpuFeatures;
+using R = CpuidRegisters;
+constexpr std::uint32_t ext = 0x80000001u;
+
+constexpr CpuFeatureBit feature_table[] = {
+    {&F::mmx, 1, 0, &R::edx, 23, OsState::none, "MMX"},
+    {&F::sse, 1, 0, &R::edx, 25, OsState::none, "SSE"},
+    {&F::sse2, 1, 0, &R::edx, 26, OsState::none, "SSE2"},
+    {&F::sse3, 1, 0, &R::ecx, 0, OsState::none, "SSE3"},
+    {&F::ssse3, 1, 0, &R::ecx, 9, OsState::none, "SSSE3"},
+    {&F::sse4_1, 1, 0, &R::ecx, 19, OsState::none, "SSE4.1"},
+    {&F::sse4_2, 1, 0, &R::ecx, 20, OsState::none, "SSE4.2"},
+    {&F::sse4a, ext, 0, &R::ecx, 6, OsState::none, "SSE4a"},
+    {&F::popcnt, 1, 0, &R::ecx, 23, OsState::none, "POPCNT"},
+    {&F::aes, 1, 0, &R::ecx, 25, OsState::none, "AES"},
+    {&F::fma, 1, 0, &R::ecx, 12, OsState::none, "FMA"},
+    {&F::rdrand, 1, 0, &R::ecx, 30, OsState::none, "RDRAND"},
+    {&F::bmi1, 7, 0, &R::ebx, 3, OsState::none, "BMI1"},
+    {&F::bmi2, 7, 0, &R::ebx, 8, OsState::none, "BMI2"},
+    {&F::lzcnt, ext, 0, &R::ecx, 5, OsState::none, "LZCNT"},
+    {&F::xop, ext, 0, &R::ecx, 11, OsState::none, "XOP"},
+    {&F::avx, 1, 0, &R::ecx, 28, OsState::avx, "AVX"},
+    {&F::avx2, 7, 0, &R::ebx, 5, OsState::avx, "AVX2"},
+    {&F::avx10, 7, 1, &R::edx, 19, OsState::avx512, "AVX10"},
+    {&F::avx512f, 7, 0, &R::ebx, 16, OsState::avx512, "AVX512F"},
+    {&F::avx512bw, 7, 0, &R::ebx, 30, OsState::avx512, "AVX512BW"},
+    {&F::avx512vl, 7, 0, &R::ebx, 31, OsState::avx512, "AVX512VL"},
+    {&F::avx512dq, 7, 0, &R::ebx, 17, OsState::avx512, "AVX512DQ"},
+    {&F::avx512ifma, 7, 0, &R::ebx, 21, OsState::avx512, "AVX512IFMA"},
+    {&F::avx512pf, 7, 0, &R::ebx, 26, OsState::avx512, "AVX512PF"},
+    {&F::avx512er, 7, 0, &R::ebx, 27, OsState::avx512, "AVX512ER"},
+    {&F::avx512cd, 7, 0, &R::ebx, 28, OsState::avx512, "AVX512CD"},
+    {&F::avx512vbmi, 7, 0, &R::ecx, 1, OsState::avx512, "AVX512VBMI"},
+    {&F::avx512vbmi2, 7, 0, &R::ecx, 6, OsState::avx512, "AVX512VBMI2"},
+    {&F::avx512vnni, 7, 0, &R::ecx, 11, OsState::avx512, "AVX512VNNI"},
+    {&F::avx512bitalg, 7, 0, &R::ecx, 12, OsState::avx512, "AVX512BITALG"},
+    {&F::avx512vpopcntdq, 7, 0, &R::ecx, 14, OsState::avx512, "AVX512VPOPCNTDQ"},
+    {&F::avx512_bf16, 7, 1, &R::eax, 5, OsState::avx512, "AVX512_BF16"},
+    {&F::avx512_fp16, 7, 0, &R::edx, 23, OsState::avx512, "AVX512_FP16"},
+    {&F::avx512_4vnniw, 7, 0, &R::edx, 2, OsState::avx512, "AVX512_4VNNIW"},
+    {&F::avx512_4fmaps, 7, 0, &R::edx, 3, OsState::avx512, "AVX512_4FMAPS"},
+    {&F::avx512_vp2intersect, 7, 0, &R::edx, 8, OsState::avx512, "AVX512_VP2INTERSECT"},
+    // APX needs no register state of the operating system to be listed.
+    {&F::apx, 7, 1, &R::edx, 21, OsState::none, "APX"},
+    {&F::gfni, 7, 0, &R::ecx, 8, OsState::avx, "GFNI"},
+    {&F::vaes, 7, 0, &R::ecx, 9, OsState::avx, "VAES"},
+    {&F::vpclmulqdq, 7, 0, &R::ecx, 10, OsState::avx, "VPCLMULQDQ"},
+    {&F::sha, 7, 0, &R::ebx, 29, OsState::none, "SHA"},
+    {&F::rdpid, 7, 0, &R::ecx, 22, OsState::none, "RDPID"},
+    {&F::waitpkg, 7, 0, &R::ecx, 5, OsState::none, "WAITPKG"},
+    {&F::movdiri, 7, 0, &R::ecx, 27, OsState::none, "MOVDIRI"},
+    {&F::movdir64b, 7, 0, &R::ecx, 28, OsState::none, "MOVDIR64B"},
+    {&F::serialize, 7, 0, &R::edx, 14, OsState::none, "SERIALIZE"},
+    {&F::tsxldtrk, 7, 0, &R::edx, 16, OsState::none, "TSXLDTRK"},
+    {&F::pku, 7, 0, &R::ecx, 3, OsState::none, "PKU"},
+    {&F::ospke, 7, 0, &R::ecx, 4, OsState::none, "OSPKE"},
+    {&F::sgx, 7, 0, &R::ebx, 2, OsState::none, "SGX"},
+    {&F::clwb, 7, 0, &R::ebx, 24, OsState::none, "CLWB"},
+    {&F::clflushopt, 7, 0, &R::ebx, 23, OsState::none, "CLFLUSHOPT"},
+    {&F::amx_tile, 7, 0, &R::edx, 24, OsState::none, "AMX_TILE"},
+    {&F::amx_int8, 7, 0, &R::edx, 25, OsState::none, "AMX_INT8"},
+    {&F::amx_bf16, 7, 0, &R::edx, 22, OsState::none, "AMX_BF16"},
+    {&F::amx_fp16, 7, 1, &R::eax, 21, OsState::none, "AMX_FP16"},
+    {&F::cet_ibt, 7, 0, &R::edx, 20, OsState::none, "CET_IBT"},
+    {&F::cet_shstk, 7, 0, &R::ecx, 7, OsState::none, "CET_SHSTK"},
+    {&F::fsrm, 7, 0, &R::edx, 4, OsState::none, "FSRM"},
+    {&F::hreset, 7, 1, &R::eax, 22, OsState::none, "HRESET"},
+    {&F::uintr, 7, 0, &R::edx, 5, OsState::none, "UINTR"},
+};
 
 }  // namespace
 
@@ -105,176 +190,47 @@ CpuFeatures detect_cpu_features(const CpuidReader& reader) {
     CpuFeatures f;
     const std::uint32_t max = reader.cpuid(0, 0).eax;
     const std::uint32_t max_ext = reader.cpuid(0x80000000u, 0).eax;
+    const CpuidRegisters leaf1 = reader.cpuid(1, 0);
+    const RegisterState state = os_register_state(reader, leaf1.ecx);
 
-    const CpuidRegisters l1 = reader.cpuid(1, 0);
-    const RegisterState state = os_register_state(reader, l1.ecx);
-    f.mmx = bit(l1.edx, 23);
-    f.sse = bit(l1.edx, 25);
-    f.sse2 = bit(l1.edx, 26);
-    f.sse3 = bit(l1.ecx, 0);
-    f.ssse3 = bit(l1.ecx, 9);
-    f.fma = bit(l1.ecx, 12);
-    f.sse4_1 = bit(l1.ecx, 19);
-    f.sse4_2 = bit(l1.ecx, 20);
-    f.popcnt = bit(l1.ecx, 23);
-    f.aes = bit(l1.ecx, 25);
-    f.avx = state.avx;
-    f.rdrand = bit(l1.ecx, 30);
-
-    if (max >= 7) {
-        const CpuidRegisters l7 = reader.cpuid(7, 0);
-        const bool avx = state.avx;
-        const bool z = state.avx512;
-        f.sgx = bit(l7.ebx, 2);
-        f.bmi1 = bit(l7.ebx, 3);
-        f.avx2 = avx && bit(l7.ebx, 5);
-        f.bmi2 = bit(l7.ebx, 8);
-        f.avx512f = z && bit(l7.ebx, 16);
-        f.avx512dq = z && bit(l7.ebx, 17);
-        f.avx512ifma = z && bit(l7.ebx, 21);
-        f.clflushopt = bit(l7.ebx, 23);
-        f.clwb = bit(l7.ebx, 24);
-        f.avx512pf = z && bit(l7.ebx, 26);
-        f.avx512er = z && bit(l7.ebx, 27);
-        f.avx512cd = z && bit(l7.ebx, 28);
-        f.sha = bit(l7.ebx, 29);
-        f.avx512bw = z && bit(l7.ebx, 30);
-        f.avx512vl = z && bit(l7.ebx, 31);
-
-        f.avx512vbmi = z && bit(l7.ecx, 1);
-        f.pku = bit(l7.ecx, 3);
-        f.ospke = bit(l7.ecx, 4);
-        f.waitpkg = bit(l7.ecx, 5);
-        f.avx512vbmi2 = z && bit(l7.ecx, 6);
-        f.cet_shstk = bit(l7.ecx, 7);
-        f.gfni = avx && bit(l7.ecx, 8);
-        f.vaes = avx && bit(l7.ecx, 9);
-        f.vpclmulqdq = avx && bit(l7.ecx, 10);
-        f.avx512vnni = z && bit(l7.ecx, 11);
-        f.avx512bitalg = z && bit(l7.ecx, 12);
-        f.avx512vpopcntdq = z && bit(l7.ecx, 14);
-        f.rdpid = bit(l7.ecx, 22);
-        f.movdiri = bit(l7.ecx, 27);
-        f.movdir64b = bit(l7.ecx, 28);
-
-        f.avx512_4vnniw = z && bit(l7.edx, 2);
-        f.avx512_4fmaps = z && bit(l7.edx, 3);
-        f.fsrm = bit(l7.edx, 4);
-        f.uintr = bit(l7.edx, 5);
-        f.avx512_vp2intersect = z && bit(l7.edx, 8);
-        f.serialize = bit(l7.edx, 14);
-        f.tsxldtrk = bit(l7.edx, 16);
-        f.cet_ibt = bit(l7.edx, 20);
-        f.amx_bf16 = bit(l7.edx, 22);
-        f.avx512_fp16 = z && bit(l7.edx, 23);
-        f.amx_tile = bit(l7.edx, 24);
-        f.amx_int8 = bit(l7.edx, 25);
-
-        const CpuidRegisters l71 = reader.cpuid(7, 1);
-        f.avx512_bf16 = z && bit(l71.eax, 5);
-        f.amx_fp16 = bit(l71.eax, 21);
-        f.hreset = bit(l71.eax, 22);
-        f.apx = bit(l71.edx, 21);
-        if (bit(l71.edx, 19) && z) {
-            f.avx10 = true;
-            if (max >= 0x24) {
-                const std::uint32_t ebx = reader.cpuid(0x24, 0).ebx;
-                f.avx10_version = ebx & 0xFF;
-                f.avx10_vector_length = bit(ebx, 18) ? 3u : bit(ebx, 17) ? 2u : bit(ebx, 16) ? 1u : 0u;
-            }
-        }
+    // Leaf 1 is asked on every processor, leaf 7 (both sub-leaves) from a
+    // maximum of 7, and the extended leaf whenever any lies beyond 0x80000000.
+    const auto is_read = [max, max_ext](std::uint32_t leaf) {
+        if (leaf >= 0x80000000u) return max_ext != 0x80000000u;
+        return leaf == 1 || max >= leaf;
+    };
+    const auto state_holds = [state](OsState needed) {
+        return needed == OsState::none || (needed == OsState::avx ? state.avx : state.avx512);
+    };
+    std::map<std::pair<std::uint32_t, std::uint32_t>, CpuidRegisters> leaves{{{1, 0}, leaf1}};
+    for (const CpuFeatureBit& entry : feature_table) {
+        if (!is_read(entry.leaf)) continue;
+        const auto [it, fresh] = leaves.try_emplace({entry.leaf, entry.subleaf});
+        if (fresh) it->second = reader.cpuid(entry.leaf, entry.subleaf);
+        const std::uint32_t value = it->second.*entry.reg;
+        f.*entry.flag = bit(value, entry.bit) && state_holds(entry.state);
     }
 
-    if (max_ext != 0x80000000u) {
-        const CpuidRegisters ext = reader.cpuid(0x80000001u, 0);
-        f.lzcnt = bit(ext.ecx, 5);
-        f.sse4a = bit(ext.ecx, 6);
-        f.xop = bit(ext.ecx, 11);
+    if (f.avx10 && max >= 0x24) {
+        const std::uint32_t ebx = reader.cpuid(0x24, 0).ebx;
+        f.avx10_version = ebx & 0xFF;
+        f.avx10_vector_length = bit(ebx, 18) ? 3u : bit(ebx, 17) ? 2u : bit(ebx, 16) ? 1u : 0u;
     }
     return f;
 }
 
+std::span<const CpuFeatureBit> cpu_feature_table() { return feature_table; }
+
 std::string cpu_feature_list(const CpuFeatures& f) {
     std::string list;
-    const auto add = [&list](bool present, const char* name) {
-        if (present) append(list, name);
-    };
-    add(f.mmx, "MMX");
-    add(f.sse, "SSE");
-    add(f.sse2, "SSE2");
-    add(f.sse3, "SSE3");
-    add(f.ssse3, "SSSE3");
-    add(f.sse4_1, "SSE4.1");
-    add(f.sse4_2, "SSE4.2");
-    add(f.sse4a, "SSE4a");
-    add(f.popcnt, "POPCNT");
-    add(f.aes, "AES");
-    add(f.fma, "FMA");
-    add(f.rdrand, "RDRAND");
-    add(f.bmi1, "BMI1");
-    add(f.bmi2, "BMI2");
-    add(f.lzcnt, "LZCNT");
-    add(f.xop, "XOP");
-    add(f.avx, "AVX");
-    add(f.avx2, "AVX2");
-    if (f.avx10) {
-        std::string entry = "AVX10";
-        if (f.avx10_version != 0) {
-            entry += '.';
-            entry += std::to_string(f.avx10_version);
+    for (const CpuFeatureBit& entry : feature_table) {
+        if (!(f.*entry.flag)) continue;
+        if (entry.flag == &CpuFeatures::avx10) {
+            append(list, avx10_entry(f));
+        } else if (!f.avx10 || entry.state != OsState::avx512) {
+            append(list, entry.name);
         }
-        switch (f.avx10_vector_length) {
-            case 1: entry += "-128"; break;
-            case 2: entry += "-256"; break;
-            case 3: entry += "-512"; break;
-            default: break;
-        }
-        append(list, entry.c_str());
-    } else {
-        add(f.avx512f, "AVX512F");
-        add(f.avx512bw, "AVX512BW");
-        add(f.avx512vl, "AVX512VL");
-        add(f.avx512dq, "AVX512DQ");
-        add(f.avx512ifma, "AVX512IFMA");
-        add(f.avx512pf, "AVX512PF");
-        add(f.avx512er, "AVX512ER");
-        add(f.avx512cd, "AVX512CD");
-        add(f.avx512vbmi, "AVX512VBMI");
-        add(f.avx512vbmi2, "AVX512VBMI2");
-        add(f.avx512vnni, "AVX512VNNI");
-        add(f.avx512bitalg, "AVX512BITALG");
-        add(f.avx512vpopcntdq, "AVX512VPOPCNTDQ");
-        add(f.avx512_bf16, "AVX512_BF16");
-        add(f.avx512_fp16, "AVX512_FP16");
-        add(f.avx512_4vnniw, "AVX512_4VNNIW");
-        add(f.avx512_4fmaps, "AVX512_4FMAPS");
-        add(f.avx512_vp2intersect, "AVX512_VP2INTERSECT");
     }
-    add(f.apx, "APX");
-    add(f.gfni, "GFNI");
-    add(f.vaes, "VAES");
-    add(f.vpclmulqdq, "VPCLMULQDQ");
-    add(f.sha, "SHA");
-    add(f.rdpid, "RDPID");
-    add(f.waitpkg, "WAITPKG");
-    add(f.movdiri, "MOVDIRI");
-    add(f.movdir64b, "MOVDIR64B");
-    add(f.serialize, "SERIALIZE");
-    add(f.tsxldtrk, "TSXLDTRK");
-    add(f.pku, "PKU");
-    add(f.ospke, "OSPKE");
-    add(f.sgx, "SGX");
-    add(f.clwb, "CLWB");
-    add(f.clflushopt, "CLFLUSHOPT");
-    add(f.amx_tile, "AMX_TILE");
-    add(f.amx_int8, "AMX_INT8");
-    add(f.amx_bf16, "AMX_BF16");
-    add(f.amx_fp16, "AMX_FP16");
-    add(f.cet_ibt, "CET_IBT");
-    add(f.cet_shstk, "CET_SHSTK");
-    add(f.fsrm, "FSRM");
-    add(f.hreset, "HRESET");
-    add(f.uintr, "UINTR");
     return list;
 }
 

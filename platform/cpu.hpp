@@ -2,7 +2,9 @@
 // Processor identity and instruction-set features, read with CPUID/XGETBV.
 #include <cstdint>
 #include <map>
+#include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace nembo {
@@ -88,6 +90,25 @@ struct CpuFeatures {
 struct CpuidRegisters {
     std::uint32_t eax = 0, ebx = 0, ecx = 0, edx = 0;
 };
+
+// Where one flag of CpuFeatures comes from: a bit of one CPUID register, and
+// the register state the operating system must save for it. The flags that
+// need AVX-512 state are the ones the AVX10 entry of the feature list stands
+// in for; AVX10's version and vector length come from leaf 0x24 besides.
+enum class OsState : std::uint8_t { none, avx, avx512 };
+
+struct CpuFeatureBit {
+    bool CpuFeatures::*flag;
+    std::uint32_t leaf;
+    std::uint32_t subleaf;
+    std::uint32_t CpuidRegisters::*reg;
+    std::uint8_t bit;
+    OsState state;
+    std::string_view name;  // in the feature list
+};
+
+// Every flag of CpuFeatures once, in the order of the printed feature list.
+std::span<const CpuFeatureBit> cpu_feature_table();
 
 class CpuidReader {
 public:

@@ -143,6 +143,10 @@ std::int64_t clocksource_frequency(std::string_view name, std::int64_t tsc_frequ
 
 std::string format_frequency(std::int64_t hz) { return format_si(static_cast<std::uint64_t>(hz), "Hz"); }
 
+std::int64_t shown_frequency(const TimerInfo& info) {
+    return info.underlying_frequency != 0 ? info.underlying_frequency : info.report_frequency;
+}
+
 std::vector<std::string> timer_report_lines(const TimerReportInputs& in) {
     std::vector<std::string> lines;
     lines.push_back(fmt::format("Fast timer: {}", timer_source_name(in.fast.source)));

@@ -79,8 +79,13 @@ struct TimerReportInputs {
 };
 std::vector<std::string> timer_report_lines(const TimerReportInputs& inputs);
 
-// Frequency text of the reports: "{} Hz" below 1000, else "{:.2f} {K..E}Hz".
+// Frequency text of the reports and the run: "{} Hz" below 1000, else
+// "{:.2f} {K..E}Hz".
 std::string format_frequency(std::int64_t hz);
+
+// The one frequency a run shows for a timer: the underlying one, or the
+// report frequency when the underlying one is unknown (0).
+std::int64_t shown_frequency(const TimerInfo& info);
 
 // Whether the operating system is older than version 6.2 (never on Linux).
 bool os_older_than_6_2();

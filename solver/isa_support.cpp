@@ -11,39 +11,14 @@ MaybeError check_isa_support(std::string_view name, const CpuFeatures& features)
     if (!isa) return MaybeError("unknown isa '" + std::string(name) + "'");
 
     std::string missing;
-    const auto require = [&missing](bool present, const char* text) {
-        if (!present) {
-            missing += text;
+    for (const IsaRequirement& requirement : isa_variant(*isa).requirements) {
+        if (requirement.missing.empty()) continue;
+        const bool met = requirement.flag != nullptr ? features.*requirement.flag
+                                                     : features.avx10_version >= requirement.avx10_version;
+        if (!met) {
+            missing += requirement.missing;
             missing += '\n';
         }
-    };
-    switch (*isa) {
-    case Isa::sse2:
-        break;
-    case Isa::avx:
-        require(features.avx, "avx support not detected");
-        break;
-    case Isa::avx2:
-        require(features.avx2, "avx2 support not detected");
-        break;
-    case Isa::fma:
-        require(features.fma, "fma support not detected");
-        break;
-    case Isa::fma_apx:
-        require(features.fma, "fma support not detected");
-        require(features.apx, "apx support not detected");
-        break;
-    case Isa::avx512f:
-        require(features.avx512f, "avx512f support not detected");
-        break;
-    case Isa::avx512vl:
-        require(features.avx512f, "avx512f support not detected");
-        require(features.avx512vl, "avx512vl support not detected");
-        break;
-    case Isa::avx10_2_256:
-    case Isa::avx10_2_512:
-        require(features.avx10_version >= 2, "avx10.2 support not detected");
-        break;
     }
     if (missing.empty()) return MaybeError();
     return MaybeError(std::move(missing));

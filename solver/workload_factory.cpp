@@ -1,3 +1,4 @@
+#include <iterator>
 #include <memory>
 
 #include "solver/isa.hpp"
@@ -13,36 +14,19 @@ namespace {
             ns::total_energy, ns::ratio_row, ns::probe_workload                                  \
     }
 
-const VariantFunctions sse2_build = NEMBO_VARIANT_TABLE(isa_sse2);
-const VariantFunctions avx_build = NEMBO_VARIANT_TABLE(isa_avx);
-const VariantFunctions fma_build = NEMBO_VARIANT_TABLE(isa_fma);
-const VariantFunctions fma_apx_build = NEMBO_VARIANT_TABLE(isa_fma_apx);
-const VariantFunctions avx512_build = NEMBO_VARIANT_TABLE(isa_avx512);
-const VariantFunctions avx512vl_build = NEMBO_VARIANT_TABLE(isa_avx512vl);
+// By SolverBuild.
+const VariantFunctions builds[] = {
+    NEMBO_VARIANT_TABLE(isa_sse2),   NEMBO_VARIANT_TABLE(isa_avx),    NEMBO_VARIANT_TABLE(isa_fma),
+    NEMBO_VARIANT_TABLE(isa_fma_apx), NEMBO_VARIANT_TABLE(isa_avx512), NEMBO_VARIANT_TABLE(isa_avx512vl),
+};
+static_assert(std::size(builds) == static_cast<std::size_t>(SolverBuild::avx512vl) + 1);
 
 #undef NEMBO_VARIANT_TABLE
 
 }  // namespace
 
 const VariantFunctions& variant_functions(Isa isa) {
-    switch (isa) {
-    case Isa::sse2:
-        return sse2_build;
-    case Isa::avx:
-    case Isa::avx2:
-        return avx_build;
-    case Isa::fma:
-        return fma_build;
-    case Isa::fma_apx:
-        return fma_apx_build;
-    case Isa::avx512f:
-    case Isa::avx10_2_512:
-        return avx512_build;
-    case Isa::avx512vl:
-    case Isa::avx10_2_256:
-        return avx512vl_build;
-    }
-    return sse2_build;
+    return builds[static_cast<std::size_t>(isa_variant(isa).build)];
 }
 
 std::unique_ptr<Workload> create_workload(std::string_view workload, std::string_view isa,
@@ -50,8 +34,11 @@ std::unique_ptr<Workload> create_workload(std::string_view workload, std::string
     const std::optional<Isa> parsed = parse_isa(isa);
     if (!parsed) return nullptr;
     const VariantFunctions& build = variant_functions(*parsed);
-    if (workload == "standing_wave") return std::unique_ptr<Workload>(build.make_standing_wave(thread_index));
-    if (workload == "soft_gaussian") return std::unique_ptr<Workload>(build.make_soft_gaussian(thread_index));
+    Workload* (*const makers[])(std::uint32_t) = {build.make_standing_wave, build.make_soft_gaussian};
+    static_assert(sizeof(makers) / sizeof(makers[0]) == std::size(workload_names));
+    for (std::size_t i = 0; i < std::size(workload_names); ++i) {
+        if (workload == workload_names[i]) return std::unique_ptr<Workload>(makers[i](thread_index));
+    }
     return nullptr;
 }
 

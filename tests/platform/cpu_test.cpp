@@ -3,6 +3,12 @@
 
 #include <array>
 #include <cstring>
+#include <map>
+#include <set>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/cpu.hpp"
 
@@ -195,6 +201,149 @@ TEST(CpuFeatureList, EveryFlagOfAFullProcessorAppears) {
               "AVX512_VP2INTERSECT APX GFNI VAES VPCLMULQDQ SHA RDPID WAITPKG MOVDIRI MOVDIR64B SERIALIZE TSXLDTRK "
               "PKU OSPKE SGX CLWB CLFLUSHOPT AMX_TILE AMX_INT8 AMX_BF16 AMX_FP16 CET_IBT CET_SHSTK FSRM HRESET "
               "UINTR");
+}
+
+// Where each feature comes from, written out here on its own so that a wrong
+// leaf, register, bit, register state or name in the product's table shows.
+enum class Needs { nothing, avx_state, avx512_state };
+struct ExpectedFeature {
+    const char* name;
+    std::uint32_t leaf;
+    std::uint32_t subleaf;
+    std::uint32_t CpuidRegisters::*reg;
+    unsigned bit;
+    Needs needs;
+};
+
+using R = CpuidRegisters;
+constexpr std::uint32_t ext = 0x80000001u;
+constexpr Needs none = Needs::nothing;
+constexpr Needs avx = Needs::avx_state;
+constexpr Needs zmm = Needs::avx512_state;
+
+const ExpectedFeature expected_features[] = {
+    {"MMX", 1, 0, &R::edx, 23, none},          {"SSE", 1, 0, &R::edx, 25, none},
+    {"SSE2", 1, 0, &R::edx, 26, none},         {"SSE3", 1, 0, &R::ecx, 0, none},
+    {"SSSE3", 1, 0, &R::ecx, 9, none},         {"SSE4.1", 1, 0, &R::ecx, 19, none},
+    {"SSE4.2", 1, 0, &R::ecx, 20, none},       {"SSE4a", ext, 0, &R::ecx, 6, none},
+    {"POPCNT", 1, 0, &R::ecx, 23, none},       {"AES", 1, 0, &R::ecx, 25, none},
+    {"RDRAND", 1, 0, &R::ecx, 30, none},       {"BMI1", 7, 0, &R::ebx, 3, none},
+    {"BMI2", 7, 0, &R::ebx, 8, none},          {"LZCNT", ext, 0, &R::ecx, 5, none},
+    {"XOP", ext, 0, &R::ecx, 11, none},        {"AVX", 1, 0, &R::ecx, 28, avx},
+    {"AVX2", 7, 0, &R::ebx, 5, avx},           {"FMA", 1, 0, &R::ecx, 12, none},
+    {"AVX512F", 7, 0, &R::ebx, 16, zmm},       {"AVX512BW", 7, 0, &R::ebx, 30, zmm},
+    {"AVX512VL", 7, 0, &R::ebx, 31, zmm},      {"AVX512DQ", 7, 0, &R::ebx, 17, zmm},
+    {"AVX512IFMA", 7, 0, &R::ebx, 21, zmm},    {"AVX512PF", 7, 0, &R::ebx, 26, zmm},
+    {"AVX512ER", 7, 0, &R::ebx, 27, zmm},      {"AVX512CD", 7, 0, &R::ebx, 28, zmm},
+    {"AVX512VBMI", 7, 0, &R::ecx, 1, zmm},     {"AVX512VBMI2", 7, 0, &R::ecx, 6, zmm},
+    {"AVX512VNNI", 7, 0, &R::ecx, 11, zmm},    {"AVX512BITALG", 7, 0, &R::ecx, 12, zmm},
+    {"AVX512VPOPCNTDQ", 7, 0, &R::ecx, 14, zmm}, {"GFNI", 7, 0, &R::ecx, 8, avx},
+    {"VAES", 7, 0, &R::ecx, 9, avx},           {"VPCLMULQDQ", 7, 0, &R::ecx, 10, avx},
+    {"SHA", 7, 0, &R::ebx, 29, none},          {"MOVDIRI", 7, 0, &R::ecx, 27, none},
+    {"MOVDIR64B", 7, 0, &R::ecx, 28, none},    {"SERIALIZE", 7, 0, &R::edx, 14, none},
+    {"TSXLDTRK", 7, 0, &R::edx, 16, none},     {"PKU", 7, 0, &R::ecx, 3, none},
+    {"OSPKE", 7, 0, &R::ecx, 4, none},         {"RDPID", 7, 0, &R::ecx, 22, none},
+    {"WAITPKG", 7, 0, &R::ecx, 5, none},       {"CLWB", 7, 0, &R::ebx, 24, none},
+    {"CLFLUSHOPT", 7, 0, &R::ebx, 23, none},   {"SGX", 7, 0, &R::ebx, 2, none},
+    {"AVX512_4VNNIW", 7, 0, &R::edx, 2, zmm},  {"AVX512_4FMAPS", 7, 0, &R::edx, 3, zmm},
+    {"AVX512_VP2INTERSECT", 7, 0, &R::edx, 8, zmm}, {"AMX_TILE", 7, 0, &R::edx, 24, none},
+    {"AMX_INT8", 7, 0, &R::edx, 25, none},     {"AMX_BF16", 7, 0, &R::edx, 22, none},
+    {"AMX_FP16", 7, 1, &R::eax, 21, none},     {"CET_IBT", 7, 0, &R::edx, 20, none},
+    {"CET_SHSTK", 7, 0, &R::ecx, 7, none},     {"FSRM", 7, 0, &R::edx, 4, none},
+    {"HRESET", 7, 1, &R::eax, 22, none},       {"UINTR", 7, 0, &R::edx, 5, none},
+    {"AVX512_BF16", 7, 1, &R::eax, 5, zmm},    {"AVX512_FP16", 7, 0, &R::edx, 23, zmm},
+    {"AVX10", 7, 1, &R::edx, 19, zmm},         {"APX", 7, 1, &R::edx, 21, none},
+};
+
+// A processor with every leaf the decoder reads, reporting only `feature`'s
+// bit, plus OSXSAVE and AVX in leaf 1 when `osxsave` is set.
+CpuidTable one_bit(const ExpectedFeature& feature, bool osxsave, std::uint64_t xcr0) {
+    std::map<std::pair<std::uint32_t, std::uint32_t>, CpuidRegisters> leaves;
+    leaves[{1, 0}].ecx = osxsave ? osxsave_avx : 0;
+    leaves[{feature.leaf, feature.subleaf}].*feature.reg |= bit(feature.bit);
+    CpuidTable t;
+    t.set(0, 0, {7, 0, 0, 0});
+    t.set(0x80000000u, 0, {ext, 0, 0, 0});
+    for (const auto& [key, regs] : leaves) t.set(key.first, key.second, regs);
+    t.set_xcr0(xcr0);
+    return t;
+}
+
+// The names of the flags that are set, in the order of the product's table.
+std::vector<std::string_view> flags_set(const CpuFeatures& f) {
+    std::vector<std::string_view> set;
+    for (const CpuFeatureBit& entry : cpu_feature_table()) {
+        if (f.*entry.flag) set.push_back(entry.name);
+    }
+    return set;
+}
+
+using Names = std::vector<std::string_view>;
+
+TEST(CpuFeatures, TheTableHoldsEveryFeatureOnce) {
+    std::set<std::string_view> names;
+    for (const CpuFeatureBit& entry : cpu_feature_table()) {
+        EXPECT_TRUE(names.insert(entry.name).second) << entry.name;
+        CpuFeatures only{};
+        only.*entry.flag = true;
+        EXPECT_EQ(flags_set(only), Names{entry.name});  // no other entry has this flag
+    }
+    EXPECT_EQ(names.size(), std::size(expected_features));
+    for (const ExpectedFeature& feature : expected_features) EXPECT_EQ(names.count(feature.name), 1u) << feature.name;
+}
+
+// One bit at a time, with the register state it needs: exactly that flag
+// (and AVX, whose bit the state needs) and exactly its name in the list.
+// Without the state, the flag stays clear.
+TEST(CpuFeatures, EachBitSetsExactlyItsOwnFlag) {
+    for (const ExpectedFeature& feature : expected_features) {
+        SCOPED_TRACE(feature.name);
+        const bool needs_state = feature.needs != Needs::nothing;
+        const std::uint64_t xcr0 = feature.needs == Needs::avx512_state ? 0xE6 : needs_state ? 0x6 : 0;
+        const CpuFeatures f = detect_cpu_features(one_bit(feature, needs_state, xcr0));
+        const bool is_avx = std::string_view(feature.name) == "AVX";
+        const Names expected = needs_state && !is_avx ? Names{"AVX", feature.name} : Names{feature.name};
+        EXPECT_EQ(flags_set(f), expected);
+        EXPECT_EQ(cpu_feature_list(f), needs_state && !is_avx ? "AVX " + std::string(feature.name) : feature.name);
+
+        if (!needs_state) continue;
+        // OSXSAVE clear: no state at all, whatever XCR0 says.
+        CpuidTable no_osxsave = one_bit(feature, true, 0xE7);
+        CpuidRegisters leaf1 = no_osxsave.cpuid(1, 0);
+        leaf1.ecx &= ~bit(27);
+        no_osxsave.set(1, 0, leaf1);
+        EXPECT_EQ(flags_set(detect_cpu_features(no_osxsave)), Names{});
+        if (feature.needs == Needs::avx512_state) {
+            // AVX state only: the AVX-512 flag stays clear.
+            EXPECT_EQ(flags_set(detect_cpu_features(one_bit(feature, true, 0x7))), Names{"AVX"});
+        }
+    }
+}
+
+// Each state bit on its own: SSE (1) and AVX (2) for AVX state; those and the
+// opmask (5), the upper halves of ZMM0-15 (6) and ZMM16-31 (7) for AVX-512
+// state. The x87 bit (0) is not needed.
+TEST(CpuFeatures, EveryBitOfTheXcr0MasksCounts) {
+    struct Case {
+        std::uint64_t xcr0;
+        bool avx_state;
+        bool avx512_state;
+    };
+    const Case cases[] = {
+        {0x00, false, false}, {0x06, true, false},  {0x07, true, false},  {0xE6, true, true},
+        {0xE7, true, true},   {0xFF, true, true},   {0xE1, false, false}, {0xE0, false, false},
+        {0xE5, false, false}, {0xE3, false, false}, {0xC7, true, false},  {0xA7, true, false},
+        {0x67, true, false},  {0x27, true, false},  {0x47, true, false},  {0x87, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "XCR0 0x" << std::hex << c.xcr0);
+        CpuidTable t = modern(7, c.xcr0);
+        t.set(7, 0, {0, bit(5) | bit(16), 0, 0});
+        const CpuFeatures f = detect_cpu_features(t);
+        EXPECT_EQ(f.avx, c.avx_state);
+        EXPECT_EQ(f.avx2, c.avx_state);
+        EXPECT_EQ(f.avx512f, c.avx512_state);
+    }
 }
 
 }  // namespace

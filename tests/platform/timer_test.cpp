@@ -228,6 +228,14 @@ TEST(TimerReport, Lines) {
               "your windows version, processor, or timer");
 }
 
+TEST(TimerFrequency, ARunShowsTheUnderlyingElseTheReportFrequency) {
+    EXPECT_EQ(shown_frequency({1000, 64, TimerSource::unknown}), 64);
+    EXPECT_EQ(shown_frequency({1000, 0, TimerSource::unknown}), 1000);
+    EXPECT_EQ(shown_frequency({1'000'000'000, 14'318'180, TimerSource::hpet}), 14'318'180);
+    EXPECT_EQ(format_frequency(shown_frequency({1000, 0, TimerSource::unknown})), "1.00 KHz");
+    EXPECT_EQ(format_frequency(999), "999 Hz");
+}
+
 TEST(Timers, ThisSystemDescribesBothClocks) {
     const TimerInfo fast = describe_fast_timer();
     const TimerInfo coarse = describe_coarse_timer();

@@ -2,11 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 
 #include "platform/cpu.hpp"
 #include "solver/isa.hpp"
+#include "solver/variants.hpp"
 
 namespace nembo {
 namespace {
@@ -23,6 +25,25 @@ TEST(IsaNames, ParseInOrderAndRoundTrip) {
         EXPECT_EQ(isa_name(*isa), all_isas[i]);
         EXPECT_TRUE(is_known_isa(all_isas[i]));
     }
+}
+
+TEST(IsaNames, TheTableHoldsTheNineInOrder) {
+    ASSERT_EQ(isa_variant_count, std::size(all_isas));
+    for (std::uint32_t i = 0; i < std::size(all_isas); ++i) EXPECT_EQ(isa_variants[i].name, all_isas[i]);
+}
+
+// Which variants run the same copy of the solver: avx with avx2, avx512f with
+// avx10-2-512, avx512vl with avx10-2-256; every other variant has its own.
+TEST(IsaBuilds, PairsShareOneCopy) {
+    const auto build_of = [](std::string_view name) { return &variant_functions(*parse_isa(name)); };
+    EXPECT_EQ(build_of("avx"), build_of("avx2"));
+    EXPECT_EQ(build_of("avx512f"), build_of("avx10-2-512"));
+    EXPECT_EQ(build_of("avx512vl"), build_of("avx10-2-256"));
+    const std::set<const VariantFunctions*> distinct = {build_of("sse2"),    build_of("avx"),
+                                                        build_of("fma"),     build_of("fma-apx"),
+                                                        build_of("avx512f"), build_of("avx512vl")};
+    EXPECT_EQ(distinct.size(), 6u);
+    for (const VariantFunctions* build : distinct) EXPECT_NE(build->make_standing_wave, nullptr);
 }
 
 TEST(IsaNames, RejectNearMisses) {

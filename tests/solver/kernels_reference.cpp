@@ -1,12 +1,13 @@
-// Scalar reference for the fused kernels: each component is the two
-// differences, their difference, and one fused multiply-add. Built for
-// baseline x86-64; the pad lanes are never touched.
+// Scalar reference for every kernel build: each component is the two
+// differences, their difference, and a multiply and an add, rounded
+// separately or fused. Built for baseline x86-64; the pad lanes are never
+// touched.
+#include "tests/solver/reference_sweeps.hpp"
+
 #include <cstdint>
 #include <cstring>
 
-#include "tests/solver/kernels_shapes.hpp"
-
-namespace nembo::kernels_test {
+namespace nembo::solver_test {
 namespace {
 
 __extension__ typedef __float128 Quad;
@@ -39,10 +40,15 @@ double fused_multiply_add(double a, double b, double c) {
     return static_cast<double>(s);
 }
 
+// old + c * curl, with the rounding of the build under test.
+double updated(double old, double c, double curl, Rounding rounding) {
+    return rounding == Rounding::fused ? fused_multiply_add(c, curl, old) : old + c * curl;
+}
+
 }  // namespace
 
-bool reference_sweep_h(Cell* h, std::uint64_t h_edge, const Cell* e, std::uint64_t e_edge,
-                       double coef) {
+bool reference_sweep_h(Cell* h, std::uint64_t h_edge, const Cell* e, std::uint64_t e_edge, double coef,
+                       Rounding rounding) {
     const std::uint64_t n = e_edge;
     if (n < 3) {
         return false;
@@ -61,17 +67,17 @@ bool reference_sweep_h(Cell* h, std::uint64_t h_edge, const Cell* e, std::uint64
                 const double curl_y = (cz.x - c0.x) - (cx.z - c0.z);
                 const double curl_z = (cx.y - c0.y) - (cy.x - c0.x);
                 Cell& out = h[(x * h_edge + y) * h_edge + z];
-                out.x = fused_multiply_add(-coef, curl_x, out.x);
-                out.y = fused_multiply_add(-coef, curl_y, out.y);
-                out.z = fused_multiply_add(-coef, curl_z, out.z);
+                out.x = updated(out.x, -coef, curl_x, rounding);
+                out.y = updated(out.y, -coef, curl_y, rounding);
+                out.z = updated(out.z, -coef, curl_z, rounding);
             }
         }
     }
     return true;
 }
 
-bool reference_sweep_e(Cell* e, std::uint64_t e_edge, const Cell* h, std::uint64_t h_edge,
-                       double coef) {
+bool reference_sweep_e(Cell* e, std::uint64_t e_edge, const Cell* h, std::uint64_t h_edge, double coef,
+                       Rounding rounding) {
     const std::uint64_t n = e_edge;
     if (n < 3) {
         return false;
@@ -90,13 +96,13 @@ bool reference_sweep_e(Cell* e, std::uint64_t e_edge, const Cell* h, std::uint64
                 const double curl_y = (c0.x - cz.x) - (c0.z - cx.z);
                 const double curl_z = (c0.y - cx.y) - (c0.x - cy.x);
                 Cell& out = e[(x * n + y) * n + z];
-                out.x = fused_multiply_add(coef, curl_x, out.x);
-                out.y = fused_multiply_add(coef, curl_y, out.y);
-                out.z = fused_multiply_add(coef, curl_z, out.z);
+                out.x = updated(out.x, coef, curl_x, rounding);
+                out.y = updated(out.y, coef, curl_y, rounding);
+                out.z = updated(out.z, coef, curl_z, rounding);
             }
         }
     }
     return true;
 }
 
-}  // namespace nembo::kernels_test
+}  // namespace nembo::solver_test

@@ -24,10 +24,4 @@ extern const KernelShape fma_shape;
 extern const KernelShape avx512_shape;
 extern const KernelShape avx512vl_shape;
 
-// Plain scalar reference with one fused multiply-add per component.
-bool reference_sweep_h(Cell* h, std::uint64_t h_edge, const Cell* e, std::uint64_t e_edge,
-                       double coef);
-bool reference_sweep_e(Cell* e, std::uint64_t e_edge, const Cell* h, std::uint64_t h_edge,
-                       double coef);
-
 }  // namespace nembo::kernels_test

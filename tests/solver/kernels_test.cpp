@@ -12,6 +12,7 @@
 #include <string>
 
 #include "tests/solver/kernels_shapes.hpp"
+#include "tests/solver/reference_sweeps.hpp"
 
 namespace nembo::kernels_test {
 namespace {
@@ -224,10 +225,10 @@ TEST_P(FusedKernels, MatchesScalarReference) {
             h_ref.copy_from(h);
             for (int step = 0; step < 12; ++step) {
                 ASSERT_TRUE(sweep_h(h, e));
-                reference_sweep_h(h_ref.cells(), n, e_ref.cells(), n, coef);
+                solver_test::reference_sweep_h(h_ref.cells(), n, e_ref.cells(), n, coef, solver_test::Rounding::fused);
                 ASSERT_EQ(first_difference(h, h_ref), "") << "H after step " << step;
                 ASSERT_TRUE(sweep_e(e, h));
-                reference_sweep_e(e_ref.cells(), n, h_ref.cells(), n, coef);
+                solver_test::reference_sweep_e(e_ref.cells(), n, h_ref.cells(), n, coef, solver_test::Rounding::fused);
                 ASSERT_EQ(first_difference(e, e_ref), "") << "E after step " << step;
             }
             for (std::uint64_t i = 0; i < e.count(); ++i) {

@@ -1,5 +1,7 @@
 #pragma once
 // Helpers shared by the solver tests.
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -27,9 +29,11 @@ inline bool bit_identical(const std::vector<Cell>& a, const std::vector<Cell>& b
 // The builds this processor can execute, with the name that selects each.
 inline bool runnable(std::string_view isa) { return !check_isa_support(isa).has_error(); }
 
-inline constexpr std::string_view all_isas[] = {
-    "sse2", "avx", "avx2", "fma", "fma-apx", "avx512f", "avx512vl", "avx10-2-256", "avx10-2-512",
-};
+inline constexpr std::array<std::string_view, isa_variant_count> all_isas = [] {
+    std::array<std::string_view, isa_variant_count> names{};
+    for (std::size_t i = 0; i < isa_variant_count; ++i) names[i] = isa_variants[i].name;
+    return names;
+}();
 
 // A workload of one build, allocated (heap storage) for the given size.
 struct Allocated {

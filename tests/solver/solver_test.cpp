@@ -7,6 +7,7 @@
 #include <string>
 #include <tuple>
 
+#include "tests/solver/reference_sweeps.hpp"
 #include "tests/solver/solver_support.hpp"
 
 namespace nembo {
@@ -78,43 +79,12 @@ void fill(FieldBlock& block, std::uint64_t seed) {
     }
 }
 
-// The update equations written out plainly, one component at a time.
 void reference_update_h(YeeGrid& g) {
-    const std::uint64_t n = g.e.edge;
-    const double c = g.h_coef;
-    for (std::uint64_t x = 1; x <= n - 3; ++x) {
-        for (std::uint64_t y = 1; y <= n - 3; ++y) {
-            for (std::uint64_t z = 1; z <= n - 3; ++z) {
-                const Cell& e = cell(g.e, x, y, z);
-                const Cell& ex1 = cell(g.e, x + 1, y, z);
-                const Cell& ey1 = cell(g.e, x, y + 1, z);
-                const Cell& ez1 = cell(g.e, x, y, z + 1);
-                Cell& h = cell(g.h, x, y, z);
-                h.x = h.x - c * ((ey1.z - e.z) - (ez1.y - e.y));
-                h.y = h.y - c * ((ez1.x - e.x) - (ex1.z - e.z));
-                h.z = h.z - c * ((ex1.y - e.y) - (ey1.x - e.x));
-            }
-        }
-    }
+    solver_test::reference_sweep_h(g.h.cells, g.h.edge, g.e.cells, g.e.edge, g.h_coef, solver_test::Rounding::separate);
 }
 
 void reference_update_e(YeeGrid& g) {
-    const std::uint64_t n = g.e.edge;
-    const double c = g.e_coef;
-    for (std::uint64_t x = 2; x <= n - 2; ++x) {
-        for (std::uint64_t y = 2; y <= n - 2; ++y) {
-            for (std::uint64_t z = 2; z <= n - 2; ++z) {
-                const Cell& h = cell(g.h, x, y, z);
-                const Cell& hx0 = cell(g.h, x - 1, y, z);
-                const Cell& hy0 = cell(g.h, x, y - 1, z);
-                const Cell& hz0 = cell(g.h, x, y, z - 1);
-                Cell& e = cell(g.e, x, y, z);
-                e.x = e.x + c * ((h.z - hy0.z) - (h.y - hz0.y));
-                e.y = e.y + c * ((h.x - hz0.x) - (h.z - hx0.z));
-                e.z = e.z + c * ((h.y - hx0.y) - (h.x - hy0.x));
-            }
-        }
-    }
+    solver_test::reference_sweep_e(g.e.cells, g.e.edge, g.h.cells, g.h.edge, g.e_coef, solver_test::Rounding::separate);
 }
 
 // Same doubles: bit for bit for the unfused builds, to rounding for the fused.
