@@ -55,11 +55,6 @@ void print_progress(std::int64_t elapsed_s, std::uint32_t duration_s, const Prog
 
 namespace {
 
-std::string frequency_text(const TimerInfo& info) {
-    const std::int64_t hz = info.underlying_frequency != 0 ? info.underlying_frequency : info.report_frequency;
-    return format_si(static_cast<std::uint64_t>(hz), "Hz");
-}
-
 // Steps 2 to 10 of a run: everything printed before a worker exists. Returns
 // false when the run is abandoned.
 bool describe_and_check(const RunParameters& params, const RunEnvironment& env, std::mutex& console_lock,
@@ -87,9 +82,10 @@ bool describe_and_check(const RunParameters& params, const RunEnvironment& env, 
 
     fast = env.describe_fast_timer();
     coarse = env.describe_coarse_timer();
-    std::cout << fmt::format("Fast Timer Frequency: {} ({})", frequency_text(fast), timer_source_name(fast.source))
+    std::cout << fmt::format("Fast Timer Frequency: {} ({})", format_frequency(shown_frequency(fast)),
+                             timer_source_name(fast.source))
               << std::endl;
-    std::cout << "Coarse Timer Frequency: " << frequency_text(coarse) << std::endl;
+    std::cout << "Coarse Timer Frequency: " << format_frequency(shown_frequency(coarse)) << std::endl;
 
     if (!env.fast_timer_is_compliant(fast)) {
         if (!params.bypass_timer_check) {
