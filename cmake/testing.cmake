@@ -13,13 +13,17 @@ else()
   set(NEMBO_GTEST_MAIN GTest::gtest_main)
 endif()
 
-# nembo_add_test(NAME SOURCES src... LIBS lib... [LABELS label...])
+# nembo_add_test(NAME SOURCES src... LIBS lib... [LABELS label...] [BOUNDED])
 # One GoogleTest executable, registered with CTest (run under Wine in the
-# Windows build). Each of its tests is bounded by a minute (hang_guard.cpp),
-# so a deadlock fails that test at once.
+# Windows build). BOUNDED, for tests that can fail by hanging (threads,
+# barriers), ends the program when one test runs longer than a minute
+# (tests/support/hang_guard.cpp), so a deadlock fails that test at once.
 function(nembo_add_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
-  add_executable(${name} ${T_SOURCES} ${PROJECT_SOURCE_DIR}/tests/support/hang_guard.cpp)
+  cmake_parse_arguments(T "BOUNDED" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  if(T_BOUNDED)
+    list(APPEND T_SOURCES ${PROJECT_SOURCE_DIR}/tests/support/hang_guard.cpp)
+  endif()
+  add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE nembo_options ${T_LIBS} ${NEMBO_GTEST_MAIN})
   add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
   set_tests_properties(${name} PROPERTIES LABELS "unit;${T_LABELS}")
