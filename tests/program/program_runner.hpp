@@ -3,6 +3,7 @@
 // NEMBO_COMMAND names the executable; NEMBO_LAUNCHER, when set, is a program
 // that runs it (Wine for the Windows build); NEMBO_TARGET is "linux" or
 // "windows".
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -14,7 +15,10 @@ struct ProgramResult {
     int status = -1;
 };
 
-ProgramResult run_nembo(const std::vector<std::string>& args, const std::string& input = "");
+// The run is stopped (and the test fails) after `limit`; 0 means the common
+// limit (NEMBO_RUN_TIME_LIMIT, else 120 s).
+ProgramResult run_nembo(const std::vector<std::string>& args, const std::string& input = "",
+                        std::chrono::seconds limit = std::chrono::seconds(0));
 
 bool windows_target();
 // The program's own file name as its usage line shows it.
