@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <iostream>
+#include <exception>
 #include <limits>
+#include <new>
 
 #include "app/console.hpp"
 #include "app/results.hpp"
@@ -110,7 +112,15 @@ int run_entry(int argc, const char* const* argv) {
         return 1;
     }
 
-    const std::optional<double> score = run_benchmark(config, slot);
+    // A run ends with its messages and the pause, whatever it ran out of.
+    std::optional<double> score;
+    try {
+        score = run_benchmark(config, slot);
+    } catch (const std::bad_alloc&) {
+        std::cerr << "out of memory; aborting" << std::endl;
+    } catch (const std::exception& error) {
+        std::cerr << error.what() << "; aborting" << std::endl;
+    }
 
     std::cout << "press enter to exit" << std::endl;
     (void)std::getchar();

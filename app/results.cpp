@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdlib>
 #include <iostream>
+#include <new>
 
 #include "platform/cpu.hpp"
 
@@ -68,7 +69,25 @@ std::string format_score(double score) {
     return score > score_display_threshold ? fmt::format("{:.2f} MGups", score) : fmt::format("{:.4g} MGups", score);
 }
 
+namespace {
+
+std::optional<double> report(const RunOutcome& outcome);
+
+}  // namespace
+
 std::optional<double> report_results(const RunOutcome& outcome) {
+    try {
+        return report(outcome);
+    } catch (const std::bad_alloc&) {
+        print_label_box(std::cerr, "invalid result");
+        std::cerr << "not enough memory to report the results" << std::endl;
+        return std::nullopt;
+    }
+}
+
+namespace {
+
+std::optional<double> report(const RunOutcome& outcome) {
     if (outcome.stop_requested) {
         print_label_box(std::cerr, "invalid result");
         return std::nullopt;
@@ -118,5 +137,7 @@ std::optional<double> report_results(const RunOutcome& outcome) {
     }
     return score;
 }
+
+}  // namespace
 
 }  // namespace nembo

@@ -2,14 +2,18 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+#include <condition_variable>
+#include <exception>
 #include <iostream>
-#include <system_error>
+#include <new>
 #include <thread>
 
 #include "app/console.hpp"
 #include "app/illegal_instruction.hpp"
 #include "app/worker.hpp"
 #include "platform/cpu.hpp"
+#include "platform/system_limits.hpp"
 #include "solver/grid.hpp"
 #include "solver/isa.hpp"
 
@@ -27,17 +31,28 @@ RunEnvironment RunEnvironment::system() {
     env.read_fast_timer = [] { return nembo::read_fast_timer(); };
     env.read_coarse_timer = [] { return nembo::read_coarse_timer(); };
     env.may_start_thread = [](std::uint32_t) { return true; };
+    env.thread_limit = [] { return max_threads(); };
     return env;
 }
 
 void print_label_box(std::ostream& out, std::string_view label) {
-    const std::string rule(label.size() + 3, '=');
-    out << rule << std::endl;
+    // Written from a fixed line of "=", so that it allocates nothing.
+    static constexpr char equals[] = "================================================================";
+    const auto rule = [&] {
+        for (std::size_t left = label.size() + 3; left > 0;) {
+            const std::size_t piece = std::min(left, sizeof equals - 1);
+            out.write(equals, static_cast<std::streamsize>(piece));
+            left -= piece;
+        }
+        out << std::endl;
+    };
+    rule();
     out << "  " << label << ' ' << std::endl;
-    out << rule << std::endl;
+    rule();
 }
 
-std::string format_progress(std::int64_t elapsed_s, std::uint32_t duration_s, const ProgressBoard& board) {
+std::size_t format_progress_into(std::span<char> buffer, std::int64_t elapsed_s, std::uint32_t duration_s,
+                                 const ProgressBoard& board) noexcept {
     double rate = 0.0;
     std::uint64_t most = 0;
     for (const ProgressSlot& slot : board) {
@@ -45,12 +60,30 @@ std::string format_progress(std::int64_t elapsed_s, std::uint32_t duration_s, co
         const std::uint64_t done = slot.iterations.load(std::memory_order_relaxed);
         if (done > most) most = done;
     }
-    return fmt::format("\rbenchmarking... {}/{}s {:>16.4g} MGups  {} iterations", elapsed_s, duration_s, rate,
-                       most);
+    const auto written = fmt::format_to_n(buffer.data(), buffer.size(),
+                                          "\rbenchmarking... {}/{}s {:>16.4g} MGups  {} iterations", elapsed_s,
+                                          duration_s, rate, most);
+    return std::min(written.size, buffer.size());
+}
+
+namespace {
+
+// Longest line: 20 digits of seconds, 10 of duration, a rate of at most 16
+// characters (four significant digits), 20 digits of iterations.
+constexpr std::size_t progress_buffer_size = 128;
+
+}  // namespace
+
+std::string format_progress(std::int64_t elapsed_s, std::uint32_t duration_s, const ProgressBoard& board) {
+    char buffer[progress_buffer_size];
+    return std::string(buffer, format_progress_into(buffer, elapsed_s, duration_s, board));
 }
 
 void print_progress(std::int64_t elapsed_s, std::uint32_t duration_s, const ProgressBoard& board) {
-    std::cout << format_progress(elapsed_s, duration_s, board) << std::flush;
+    char buffer[progress_buffer_size];
+    const std::size_t length = format_progress_into(buffer, elapsed_s, duration_s, board);
+    std::cout.write(buffer, static_cast<std::streamsize>(length));
+    std::cout.flush();
 }
 
 namespace {
@@ -118,6 +151,61 @@ bool describe_and_check(const RunParameters& params, const RunEnvironment& env, 
 
 }  // namespace
 
+namespace {
+
+// Holds the started worker threads until every one of them exists, so that
+// a run whose threads cannot all be created ends before any worker has
+// allocated or printed anything.
+class StartGate {
+public:
+    // Waits for the verdict; true when the run goes ahead.
+    bool wait() {
+        std::unique_lock lock(mutex_);
+        decided_.wait(lock, [&] { return state_ != State::closed; });
+        return state_ == State::open;
+    }
+    void open() { decide(State::open); }
+    void abandon() { decide(State::abandoned); }
+
+private:
+    enum class State { closed, open, abandoned };
+    void decide(State state) {
+        {
+            const std::lock_guard lock(mutex_);
+            state_ = state;
+        }
+        decided_.notify_all();
+    }
+    std::mutex mutex_;
+    std::condition_variable decided_;
+    State state_ = State::closed;
+};
+
+// Room for `count` elements; false when it cannot be had.
+template <typename T>
+bool try_reserve(std::vector<T>& items, std::size_t count) noexcept {
+    try {
+        items.reserve(count);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+// The run's shared state for n workers; false when memory for it cannot be
+// had.
+bool allocate_run_state(std::uint32_t n, std::unique_ptr<ProgressBoard>& board, std::vector<std::thread>& threads,
+                        RunOutcome& outcome) noexcept {
+    try {
+        board = std::make_unique<ProgressBoard>(n);
+    } catch (const std::exception&) {
+        return false;
+    }
+    return try_reserve(threads, n - 1) && try_reserve(outcome.results, n);
+}
+
+}  // namespace
+
 RunOutcome execute_run(const RunParameters& params, const RunEnvironment& env) {
     const std::uint32_t n = params.placement.thread_count;
     RunOutcome outcome;
@@ -129,15 +217,25 @@ RunOutcome execute_run(const RunParameters& params, const RunEnvironment& env) {
     std::mutex console_lock;
     std::mutex results_lock;
     std::stop_source stop;
-    ProgressBoard board(n);
 
     TimerInfo fast;
     TimerInfo coarse;
     if (!describe_and_check(params, env, console_lock, fast, coarse)) return outcome;
 
+    // A count that can never run is refused before anything is sized for it;
+    // one that fits the limit but not the memory is refused when its shared
+    // state cannot be had.
+    if (const std::uint64_t limit = env.thread_limit(); n > limit) {
+        std::cerr << "cannot run " << n << " threads: this system allows at most " << limit << "; aborting"
+                  << std::endl;
+        return outcome;
+    }
+    std::unique_ptr<ProgressBoard> board;
     std::vector<std::thread> threads;
-    threads.reserve(n - 1);
-    outcome.results.reserve(n);
+    if (!allocate_run_state(n, board, threads, outcome)) {
+        std::cerr << "not enough memory to run " << n << " threads; aborting" << std::endl;
+        return outcome;
+    }
     Barrier barrier(n);
 
     // A processor that lacks the chosen instructions ends the process with a
@@ -145,30 +243,31 @@ RunOutcome execute_run(const RunParameters& params, const RunEnvironment& env) {
     guard_illegal_instruction(params.isa);
 
     const auto context = [&](std::uint32_t index) {
-        return WorkerContext{index,         params,          outcome, console_lock, results_lock, barrier,
-                             stop,          board,           env.create_workload, fast, coarse, index == 0};
+        return WorkerContext{index, params, outcome, console_lock, results_lock, barrier, stop, *board,
+                             env.create_workload, fast, coarse, index == 0};
     };
+    StartGate gate;
     for (std::uint32_t index = 1; index < n; ++index) {
         bool started = false;
         if (env.may_start_thread(index)) {
             try {
-                threads.emplace_back(worker_main, context(index));
+                threads.emplace_back([&gate, worker = context(index)] {
+                    if (gate.wait()) worker_main(worker);
+                });
                 started = true;
-            } catch (const std::system_error&) {
+            } catch (const std::exception&) {
             }
         }
         if (!started) {
-            // The workers that will never exist leave the barrier, so nobody
-            // waits for them; the stop makes the others give up.
-            stop.request_stop();
-            {
-                const std::lock_guard lock(console_lock);
-                std::cerr << "could not start worker thread " << index << "; aborting" << std::endl;
-            }
-            for (std::uint32_t missing = index; missing < n; ++missing) barrier.arrive_and_drop();
-            break;
+            // The threads that exist leave without a word; the run ends here.
+            gate.abandon();
+            for (std::thread& thread : threads) thread.join();
+            std::cerr << "could not start worker thread " << index << "; aborting" << std::endl;
+            outcome.stop_requested = true;
+            return outcome;
         }
     }
+    gate.open();
     worker_main(context(0));
     for (std::thread& thread : threads) thread.join();
 

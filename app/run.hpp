@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <ostream>
+#include <span>
 #include <stop_token>
 #include <string>
 #include <string_view>
@@ -85,6 +86,9 @@ struct RunEnvironment {
     // Asked before each worker thread is started; false simulates a thread
     // that the system refuses to create.
     std::function<bool(std::uint32_t index)> may_start_thread;
+    // The most threads this process may have (no_limit when unknown); a run
+    // of more workers is refused before anything is allocated for it.
+    std::function<std::uint64_t()> thread_limit;
 
     static RunEnvironment system();
 };
@@ -107,7 +111,12 @@ struct WorkerContext {
 RunOutcome execute_run(const RunParameters& params, const RunEnvironment& env = RunEnvironment::system());
 
 void print_label_box(std::ostream& out, std::string_view label);
+// The progress line, formatted into `buffer` without allocating; returns its
+// length (cut to the buffer's size).
+std::size_t format_progress_into(std::span<char> buffer, std::int64_t elapsed_s, std::uint32_t duration_s,
+                                 const ProgressBoard& board) noexcept;
 std::string format_progress(std::int64_t elapsed_s, std::uint32_t duration_s, const ProgressBoard& board);
+// Writes the progress line; allocates nothing.
 void print_progress(std::int64_t elapsed_s, std::uint32_t duration_s, const ProgressBoard& board);
 
 }  // namespace nembo

@@ -1,7 +1,5 @@
 #include "app/worker.hpp"
 
-#include <fmt/format.h>
-
 #include <iostream>
 #include <memory>
 
@@ -16,18 +14,50 @@ void under_console_lock(const WorkerContext& ctx, Write write) {
     write();
 }
 
-void say(const WorkerContext& ctx, std::string_view line) {
+// The workers' lines are streamed piece by piece rather than formatted first,
+// so that writing them allocates nothing: they are written when memory runs
+// out, too.
+template <typename... Pieces>
+void say(const WorkerContext& ctx, const Pieces&... pieces) {
     if (!ctx.reporting) return;
-    under_console_lock(ctx, [&] { std::cout << line << std::endl; });
+    under_console_lock(ctx, [&] { (std::cout << ... << pieces) << std::endl; });
 }
 
-void report_error(const WorkerContext& ctx, std::string_view text) {
-    under_console_lock(ctx, [&] { std::cerr << text << std::endl; });
+template <typename... Pieces>
+void report_error(const WorkerContext& ctx, const Pieces&... pieces) {
+    under_console_lock(ctx, [&] { (std::cerr << ... << pieces) << std::endl; });
 }
+
+// Where a worker stands with the start barrier: until it has passed the
+// start line or left, the others count on it.
+struct BarrierStanding {
+    bool expected = true;
+};
+
+void worker_life(WorkerContext& ctx, BarrierStanding& standing);
 
 }  // namespace
 
-void worker_main(WorkerContext ctx) {
+void worker_main(WorkerContext ctx) noexcept {
+    BarrierStanding standing;
+    try {
+        worker_life(ctx, standing);
+    } catch (...) {
+        // Only memory can run out here (a workload's own texts and objects);
+        // the worker fails like any other, and leaves the barrier if the
+        // others still count on it.
+        ctx.stop.request_stop();
+        if (standing.expected) ctx.barrier.arrive_and_drop();
+        try {
+            report_error(ctx, "out of memory in thread ", ctx.index);
+        } catch (...) {
+        }
+    }
+}
+
+namespace {
+
+void worker_life(WorkerContext& ctx, BarrierStanding& standing) {
     const std::stop_token token = ctx.stop.get_token();
     const RunParameters& params = ctx.params;
     ProgressSlot& slot = ctx.board[ctx.index];
@@ -44,24 +74,26 @@ void worker_main(WorkerContext ctx) {
     // passage releases sees it.
     const auto fail_before_start = [&] {
         ctx.stop.request_stop();
+        standing.expected = false;
         ctx.barrier.arrive_and_drop();
     };
     // One passage of the start barrier; false when the stop was requested.
     const auto pass_barrier = [&] {
         ctx.barrier.arrive_and_wait();
         if (!token.stop_requested()) return true;
+        standing.expected = false;
         ctx.barrier.arrive_and_drop();
         return false;
     };
 
     std::unique_ptr<Workload> workload = ctx.create_workload(params.workload, params.isa, ctx.index);
     if (!workload) {
-        report_error(ctx, fmt::format("could not initalize workload {} in thread {}", params.workload, ctx.index));
+        report_error(ctx, "could not initalize workload ", params.workload, " in thread ", ctx.index);
         fail_before_start();
         return;
     }
     if (const MaybeError error = workload->allocate(GridParams{params.large_pages, params.size, 0.01})) {
-        report_error(ctx, fmt::format("field allocation failed in thread {}\n{}", ctx.index, error.text()));
+        report_error(ctx, "field allocation failed in thread ", ctx.index, '\n', error.text());
         fail_before_start();
         return;
     }
@@ -69,15 +101,16 @@ void worker_main(WorkerContext ctx) {
 
     say(ctx, "initalizing fields...");
     if (const MaybeError error = workload->initialize()) {
-        report_error(ctx, fmt::format("failed to initalize field in thread {}\n{}", ctx.index, error.text()));
+        report_error(ctx, "failed to initalize field in thread ", ctx.index, '\n', error.text());
         fail_before_start();
         return;
     }
     if (!pass_barrier()) return;
 
     const std::int64_t t1 = read_fast_timer();
-    say(ctx, fmt::format("initialization took {}ms", elapsed_milliseconds(ctx.fast_timer, t0, t1)));
+    say(ctx, "initialization took ", elapsed_milliseconds(ctx.fast_timer, t0, t1), "ms");
     ctx.barrier.arrive_and_wait();
+    standing.expected = false;
     say(ctx, "starting bench..");
 
     const std::int64_t c0 = read_coarse_timer();
@@ -130,8 +163,11 @@ void worker_main(WorkerContext ctx) {
                               workload->updates_per_iteration() * iterations};
     {
         const std::lock_guard lock(ctx.results_lock);
+        // Room for every worker's result was reserved before any started.
         ctx.outcome.results.push_back(result);
     }
 }
+
+}  // namespace
 
 }  // namespace nembo

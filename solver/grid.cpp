@@ -115,7 +115,6 @@ void allocate_cells(FieldBlock& block, std::uint64_t count, bool large_pages) {
     block.cells = static_cast<Cell*>(storage);
     // All-zero bytes are +0.0 in every lane, the pads included.
     std::memset(storage, 0, static_cast<std::size_t>(bytes));
-    if (!large_pages) memory::heap_touched(bytes);
     block.cell_count = count;
     live_blocks.fetch_add(1, std::memory_order_relaxed);
 }
@@ -127,7 +126,7 @@ void release_cells(FieldBlock& block) {
             large_page_request_bytes(block.cell_count * sizeof(Cell), enable_large_pages());
         memory::large_release(block.cells, request);
     } else {
-        memory::heap_release(block.cells);
+        memory::heap_release(block.cells, block.cell_count * sizeof(Cell));
     }
     block.cells = nullptr;
     block.cell_count = 0;

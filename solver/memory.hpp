@@ -7,9 +7,8 @@ namespace nembo::memory {
 
 // 64-byte-aligned heap storage, not yet zeroed; null on failure.
 void* heap_acquire(std::uint64_t bytes);
-// Called once the storage from heap_acquire has been zeroed (touched).
-void heap_touched(std::uint64_t bytes);
-void heap_release(void* storage);
+// Frees storage from heap_acquire of `bytes`.
+void heap_release(void* storage, std::uint64_t bytes);
 
 // Large-page storage of `bytes` (already a multiple of the minimum); null on
 // failure.

@@ -20,9 +20,7 @@ void* heap_acquire(std::uint64_t bytes) {
     return _aligned_malloc(static_cast<std::size_t>(bytes), 64);
 }
 
-void heap_touched(std::uint64_t /*bytes*/) {}
-
-void heap_release(void* storage) { _aligned_free(storage); }
+void heap_release(void* storage, std::uint64_t /*bytes*/) { _aligned_free(storage); }
 
 void* large_acquire(std::uint64_t bytes) {
     return VirtualAlloc(nullptr, static_cast<SIZE_T>(bytes), MEM_COMMIT | MEM_RESERVE | MEM_LARGE_PAGES,

@@ -48,7 +48,8 @@ std::string as_written(const std::string& text) {
     return converted;
 }
 
-ProgramResult run_nembo(const std::vector<std::string>& args, const std::string& input) {
+ProgramResult run_nembo(const std::vector<std::string>& args, const std::string& input, std::chrono::seconds limit) {
+    if (limit.count() <= 0) limit = run_time_limit();
     std::vector<std::string> argv_text;
     const std::string launcher = env_or("NEMBO_LAUNCHER", "");
     if (!launcher.empty()) argv_text.push_back(launcher);
@@ -95,7 +96,7 @@ ProgramResult run_nembo(const std::vector<std::string>& args, const std::string&
     ProgramResult result;
     pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
     std::string* sinks[2] = {&result.out, &result.err};
-    const auto deadline = std::chrono::steady_clock::now() + run_time_limit();
+    const auto deadline = std::chrono::steady_clock::now() + limit;
     int status = 0;
     bool exited = false;
     int open_count = 2;
@@ -120,8 +121,8 @@ ProgramResult run_nembo(const std::vector<std::string>& args, const std::string&
             kill(-pid, SIGKILL);
             waitpid(pid, &status, 0);
             exited = true;
-            ADD_FAILURE() << argv_text.back() << " did not end within "
-                          << run_time_limit().count() << " s and was stopped";
+            ADD_FAILURE() << argv_text.back() << " did not end within " << limit.count()
+                          << " s and was stopped";
         }
     }
     for (const pollfd& f : fds) {
@@ -148,6 +149,16 @@ const TimerVerdict& timer_verdict() {
         return v;
     }();
     return verdict;
+}
+
+std::string timer_warning() {
+    if (timer_verdict().compliant) return "";
+    return "==========\n  warning \n==========\n"
+           "Fast timer is not compliant with HWBOT rules (fast timer source: " +
+           timer_verdict().source +
+           ")\n"
+           "Check that this is a detection error in terms of your windows version, processor, or timer before "
+           "submitting\n";
 }
 
 }  // namespace nembo::test

@@ -3,6 +3,7 @@
 // NEMBO_COMMAND names the executable; NEMBO_LAUNCHER, when set, is a program
 // that runs it (Wine for the Windows build); NEMBO_TARGET is "linux" or
 // "windows".
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -14,7 +15,10 @@ struct ProgramResult {
     int status = -1;
 };
 
-ProgramResult run_nembo(const std::vector<std::string>& args, const std::string& input = "");
+// The run is stopped (and the test fails) after `limit`; 0 means the common
+// limit (NEMBO_RUN_TIME_LIMIT, else 120 s).
+ProgramResult run_nembo(const std::vector<std::string>& args, const std::string& input = "",
+                        std::chrono::seconds limit = std::chrono::seconds(0));
 
 // An environment variable's value, or `fallback` when it is unset or empty.
 std::string env_or(const char* name, const char* fallback);
@@ -33,5 +37,9 @@ struct TimerVerdict {
     bool compliant = false;
 };
 const TimerVerdict& timer_verdict();
+
+// What a run given --bypass-timer-check writes first on standard error: the
+// warning box exactly when this machine's fast timer fails the rule.
+std::string timer_warning();
 
 }  // namespace nembo::test

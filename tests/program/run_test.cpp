@@ -134,18 +134,6 @@ ProgramResult run_bypassed(std::vector<std::string> args, const std::string& inp
     return run_nembo(args, input);
 }
 
-// What such a run writes first on standard error: the warning box exactly
-// when this machine's fast timer fails the rule.
-std::string timer_warning() {
-    if (timer_verdict().compliant) return "";
-    return "==========\n  warning \n==========\n"
-           "Fast timer is not compliant with HWBOT rules (fast timer source: " +
-           timer_verdict().source +
-           ")\n"
-           "Check that this is a detection error in terms of your windows version, processor, or timer before "
-           "submitting\n";
-}
-
 const std::string violations =
     "non default options used: grid size 64 is below the minimum of 192\n"
     "configured duration 1s must be 30s for hwbot submissions\n"

@@ -1,0 +1,151 @@
+// The memory and thread limits from crafted /proc and cgroup trees.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <unistd.h>
+
+#include "platform/system_limits.hpp"
+
+namespace nembo {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A scratch root folder; files are written into it relative to the root.
+class FakeRoot {
+public:
+    FakeRoot() : root_(fs::temp_directory_path() / ("nembo-limits-" + std::to_string(getpid()) + "-" +
+                                                    std::to_string(counter_++))) {
+        fs::remove_all(root_);
+        fs::create_directories(root_);
+    }
+    ~FakeRoot() { fs::remove_all(root_); }
+    FakeRoot(const FakeRoot&) = delete;
+    FakeRoot& operator=(const FakeRoot&) = delete;
+
+    void write(const std::string& relative, const std::string& text) const {
+        const fs::path path = root_ / relative;
+        fs::create_directories(path.parent_path());
+        std::ofstream(path) << text;
+    }
+    const fs::path& path() const { return root_; }
+
+private:
+    static inline int counter_ = 0;
+    fs::path root_;
+};
+
+constexpr const char* meminfo =
+    "MemTotal:       24683520 kB\n"
+    "MemFree:        20000000 kB\n"
+    "MemAvailable:   22000000 kB\n"
+    "Hugepagesize:       2048 kB\n";
+
+TEST(MemoryFigures, MeminfoWithoutCgroupLimits) {
+    FakeRoot root;
+    root.write("proc/meminfo", meminfo);
+    // cgroup v2 with the host's root cgroup, which has no memory.max.
+    root.write("proc/self/cgroup", "0::/\n");
+    root.write("sys/fs/cgroup/memory.current", "123456\n");
+    const MemoryFigures f = read_memory_figures(root.path());
+    EXPECT_EQ(f.available, 22000000ull * 1024);
+    EXPECT_EQ(f.huge_page_size, 2048ull * 1024);
+    EXPECT_EQ(f.cgroup_room, no_limit);
+}
+
+TEST(MemoryFigures, CgroupV2LimitOfTheProcessAndItsAncestors) {
+    FakeRoot root;
+    root.write("proc/meminfo", meminfo);
+    root.write("proc/self/cgroup", "0::/box.slice/run.scope\n");
+    root.write("sys/fs/cgroup/box.slice/run.scope/memory.max", "1073741824\n");
+    root.write("sys/fs/cgroup/box.slice/run.scope/memory.current", "73741824\n");
+    root.write("sys/fs/cgroup/box.slice/memory.max", "max\n");
+    root.write("sys/fs/cgroup/box.slice/memory.current", "900000000\n");
+    EXPECT_EQ(read_memory_figures(root.path()).cgroup_room, 1000000000u);
+
+    // A parent with less room left binds instead.
+    root.write("sys/fs/cgroup/box.slice/memory.max", "1000000000\n");
+    EXPECT_EQ(read_memory_figures(root.path()).cgroup_room, 100000000u);
+
+    // "max" all the way: no limit; usage beyond a limit: no room at all.
+    root.write("sys/fs/cgroup/box.slice/memory.max", "max\n");
+    root.write("sys/fs/cgroup/box.slice/run.scope/memory.max", "max\n");
+    EXPECT_EQ(read_memory_figures(root.path()).cgroup_room, no_limit);
+    root.write("sys/fs/cgroup/box.slice/run.scope/memory.max", "50000000\n");
+    EXPECT_EQ(read_memory_figures(root.path()).cgroup_room, 0u);
+}
+
+TEST(MemoryFigures, CgroupV1Limit) {
+    FakeRoot root;
+    root.write("proc/meminfo", meminfo);
+    root.write("proc/self/cgroup", "12:pids:/\n4:cpu,memory:/jobs/7\n0::/\n");
+    root.write("sys/fs/cgroup/memory/jobs/7/memory.limit_in_bytes", "2147483648\n");
+    root.write("sys/fs/cgroup/memory/jobs/7/memory.usage_in_bytes", "147483648\n");
+    EXPECT_EQ(read_memory_figures(root.path()).cgroup_room, 2000000000u);
+
+    // Unlimited in v1 is the page counter's largest value: room, but far
+    // more than the machine has.
+    root.write("sys/fs/cgroup/memory/jobs/7/memory.limit_in_bytes", "9223372036854771712\n");
+    EXPECT_EQ(read_memory_figures(root.path()).cgroup_room, 9223372036854771712ull - 147483648);
+}
+
+TEST(MemoryFigures, ContainerShowsTheHostPathButMountsItsOwnCgroup) {
+    FakeRoot root;
+    root.write("proc/self/cgroup", "4:memory:/docker/0123abcd\n");
+    root.write("sys/fs/cgroup/memory/memory.limit_in_bytes", "4294967296\n");
+    root.write("sys/fs/cgroup/memory/memory.usage_in_bytes", "294967296\n");
+    EXPECT_EQ(read_memory_figures(root.path()).cgroup_room, 4000000000u);
+}
+
+TEST(MemoryFigures, MissingFilesGiveUnknownFigures) {
+    FakeRoot root;
+    MemoryFigures f = read_memory_figures(root.path());
+    EXPECT_EQ(f.available, 0u);
+    EXPECT_EQ(f.huge_page_size, 0u);
+    EXPECT_EQ(f.cgroup_room, no_limit);
+
+    // A limit without a usage file counts from 0; garbage is no figure.
+    root.write("proc/meminfo", "MemAvailable: lots\n");
+    root.write("proc/self/cgroup", "0::/a\n");
+    root.write("sys/fs/cgroup/a/memory.max", "5000\n");
+    f = read_memory_figures(root.path());
+    EXPECT_EQ(f.available, 0u);
+    EXPECT_EQ(f.cgroup_room, 5000u);
+}
+
+TEST(ThreadLimit, SmallestOfKernelUserAndCgroupLimits) {
+    FakeRoot root;
+    EXPECT_EQ(read_thread_limit(root.path()), no_limit);
+
+    root.write("proc/sys/kernel/threads-max", "192740\n");
+    root.write("proc/sys/kernel/pid_max", "4194304\n");
+    root.write("proc/self/limits",
+               "Limit                     Soft Limit           Hard Limit           Units     \n"
+               "Max cpu time              unlimited            unlimited            seconds   \n"
+               "Max processes             96370                96370                processes \n");
+    EXPECT_EQ(read_thread_limit(root.path()), 96370u);
+
+    root.write("proc/self/limits", "Max processes             unlimited            unlimited            processes \n");
+    EXPECT_EQ(read_thread_limit(root.path()), 192740u);
+
+    root.write("proc/self/cgroup", "0::/ci\n");
+    root.write("sys/fs/cgroup/ci/pids.max", "4096\n");
+    root.write("sys/fs/cgroup/ci/pids.current", "96\n");
+    EXPECT_EQ(read_thread_limit(root.path()), 4000u);
+    root.write("sys/fs/cgroup/ci/pids.max", "max\n");
+    EXPECT_EQ(read_thread_limit(root.path()), 192740u);
+}
+
+TEST(ThreadLimit, ThisMachineHasOne) {
+    const std::uint64_t limit = max_threads();
+    EXPECT_GT(limit, 1u);
+    std::ifstream pid_max("/proc/sys/kernel/pid_max");
+    std::uint64_t pids = 0;
+    if (pid_max >> pids) {
+        EXPECT_LE(limit, pids);
+    }
+}
+
+}  // namespace
+}  // namespace nembo
