@@ -1,5 +1,7 @@
 #include "app/worker.hpp"
 
+#include "app/timed_loop.hpp"
+
 #include <iostream>
 #include <memory>
 
@@ -113,40 +115,24 @@ void worker_life(WorkerContext& ctx, BarrierStanding& standing) {
     standing.expected = false;
     say(ctx, "starting bench..");
 
-    const std::int64_t c0 = read_coarse_timer();
-    const std::int64_t f0 = read_fast_timer();
-    const std::int64_t limit = static_cast<std::int64_t>(params.duration_s) * 1000;
-    std::uint64_t iterations = 0;
-    std::int64_t elapsed = 0;
-
-    for (;;) {
-        if (ctx.reporting) {
-            under_console_lock(ctx, [&] { print_progress(elapsed / 1000, params.duration_s, ctx.board); });
-        }
-        MaybeError error = workload->pre_step(iterations);
-        if (!error) error = workload->step();
-        if (!error) error = workload->check_step(iterations);
-        if (error) {
-            report_error(ctx, error.text());
-            ctx.stop.request_stop();
-            return;
-        }
-        if (token.stop_requested()) return;
-        ++iterations;
-        elapsed = elapsed_milliseconds(ctx.coarse_timer, c0, read_coarse_timer());
-        if (elapsed > 0) {
-            const auto updates = static_cast<double>(workload->updates_per_iteration() * iterations);
-            slot.mgups.store(updates / (static_cast<double>(elapsed) * 1000.0), std::memory_order_relaxed);
-        }
-        slot.iterations.store(iterations, std::memory_order_relaxed);
-        if (elapsed >= limit) break;
+    const TimedLoop loop = run_timed_loop(*workload, ctx.coarse_timer, params.duration_s, slot, token,
+                                          [&ctx, &params](std::int64_t elapsed_s) {
+                                              if (!ctx.reporting) return;
+                                              under_console_lock(ctx, [&] {
+                                                  print_progress(elapsed_s, params.duration_s, ctx.board);
+                                              });
+                                          });
+    if (loop.end == LoopEnd::failed) {
+        report_error(ctx, loop.error.text());
+        ctx.stop.request_stop();
+        return;
     }
+    if (loop.end == LoopEnd::stopped) return;
+    const std::uint64_t iterations = loop.iterations;
 
-    const std::int64_t f1 = read_fast_timer();
-    const std::int64_t c1 = read_coarse_timer();
     if (ctx.reporting) {
         under_console_lock(ctx, [&] {
-            print_progress(elapsed_seconds(ctx.fast_timer, f0, f1), params.duration_s, ctx.board);
+            print_progress(elapsed_seconds(ctx.fast_timer, loop.f0, loop.f1), params.duration_s, ctx.board);
             std::cout << std::endl;
         });
         say(ctx, "validating result..");
@@ -158,8 +144,8 @@ void worker_life(WorkerContext& ctx, BarrierStanding& standing) {
         return;
     }
 
-    const ThreadResult result{ctx.index, elapsed_milliseconds(ctx.coarse_timer, c0, c1),
-                              elapsed_microseconds(ctx.fast_timer, f0, f1), iterations,
+    const ThreadResult result{ctx.index, elapsed_milliseconds(ctx.coarse_timer, loop.c0, loop.c1),
+                              elapsed_microseconds(ctx.fast_timer, loop.f0, loop.f1), iterations,
                               workload->updates_per_iteration() * iterations};
     {
         const std::lock_guard lock(ctx.results_lock);
