@@ -29,23 +29,25 @@ inline constexpr std::uint32_t schedule_count = 4;
 // "plain", "prefetch", "groups", "groups+prefetch".
 const char* schedule_name(Schedule schedule);
 
-// How the calibration went: each candidate's shortest time over the rounds
-// (seconds for the same slab of planes), the one kept, and the time the
-// whole calibration took.
+// How the calibration went: each candidate's median over the rounds of its
+// time relative to the mean of its round (1.0 is average, lower is faster),
+// the one kept, and the time the whole calibration took.
 struct ScheduleChoice {
     Schedule picked = Schedule::plain;
     std::uint32_t rounds = 0;
-    double fastest_s[schedule_count] = {};
+    double relative[schedule_count] = {};
     double spent_s = 0.0;
 };
 
-// The calibration's bounds: at most max_rounds rounds of every candidate,
-// stopping early (after at least min_rounds) once budget_s has been spent;
-// each measurement covers one H and one E sweep over a slab of whole planes
-// of at least slab_cells cells (the whole grid when it is smaller).
+// The calibration's bounds: rounds of every candidate until budget_s has
+// been spent, at least min_rounds and at most max_rounds of them. Running
+// for a set time rather than a set count keeps the workers, which initialise
+// together, measuring while the others do too. Each measurement covers one H
+// and one E sweep over a slab of whole planes of at least slab_cells cells
+// (the whole grid when it is smaller).
 inline constexpr std::uint32_t calibration_min_rounds = 3;
-inline constexpr std::uint32_t calibration_max_rounds = 7;
-inline constexpr double calibration_budget_s = 0.5;
+inline constexpr std::uint32_t calibration_max_rounds = 15;
+inline constexpr double calibration_budget_s = 0.4;
 inline constexpr std::uint64_t calibration_slab_cells = std::uint64_t{3} << 19;
 
 // Planes in the calibration slab of a grid with this edge: enough whole
@@ -54,11 +56,12 @@ inline constexpr std::uint64_t calibration_slab_cells = std::uint64_t{3} << 19;
 std::uint64_t calibration_planes(std::uint64_t edge);
 
 // times[r * schedule_count + s] is round r's time for schedule s (at most
-// calibration_max_rounds rounds are read). Keeps the schedule with the
-// shortest time in any round: other work on the machine only ever slows a
-// measurement down, so the shortest is the least disturbed. Ties go to the
-// earlier schedule, so plain wins when nothing is faster. With no rounds,
-// plain.
+// calibration_max_rounds rounds are read). Each time is divided by the mean
+// of its round, so that whatever slowed a whole round (another program, the
+// other workers' phases) cancels out; a schedule's figure is the median of
+// these over the rounds, so that a few disturbed measurements do not decide.
+// The lowest figure wins; ties go to the earlier schedule, so plain wins when
+// nothing is faster. With no rounds, plain.
 ScheduleChoice choose_schedule(const double* times, std::uint32_t rounds);
 
 // A monotonic clock in seconds, for the calibration in the solver builds.

@@ -101,21 +101,25 @@ TEST(Schedules, CalibrationLeavesTheFieldsAsSetUp) {
     }
 }
 
-TEST(Schedules, ChoiceKeepsTheShortestTimeOfAnyRound) {
-    // Round 1 disturbs plain and groups; groups+prefetch is steady but slower
-    // than groups at its best.
+TEST(Schedules, ChoiceIsTheBestMedianRelativeToEachRound) {
+    // groups is 10% faster than plain throughout. Round 1 ran three times
+    // slower as a whole (that cancels out); in round 2 plain alone ran fast,
+    // as when another worker pauses (one round does not decide).
     const double times[] = {
-        1.0, 1.1, 2.0, 0.95,  // round 0
-        3.0, 1.2, 0.9, 0.96,  // round 1
-        1.1, 1.3, 1.9, 0.97,  // round 2
+        1.0, 1.2, 0.9, 1.1,  // round 0, mean 1.05
+        3.0, 3.6, 2.7, 3.3,  // round 1
+        0.5, 1.2, 0.9, 1.1,  // round 2
     };
     const ScheduleChoice choice = choose_schedule(times, 3);
     EXPECT_EQ(choice.picked, Schedule::groups);
     EXPECT_EQ(choice.rounds, 3u);
-    EXPECT_DOUBLE_EQ(choice.fastest_s[0], 1.0);
-    EXPECT_DOUBLE_EQ(choice.fastest_s[1], 1.1);
-    EXPECT_DOUBLE_EQ(choice.fastest_s[2], 0.9);
-    EXPECT_DOUBLE_EQ(choice.fastest_s[3], 0.95);
+    EXPECT_NEAR(choice.relative[0], 1.0 / 1.05, 1e-12);
+    EXPECT_NEAR(choice.relative[1], 1.2 / 1.05, 1e-12);
+    EXPECT_NEAR(choice.relative[2], 0.9 / 1.05, 1e-12);
+    EXPECT_NEAR(choice.relative[3], 1.1 / 1.05, 1e-12);
+    // With two rounds the median is the mean of both.
+    const ScheduleChoice two = choose_schedule(times + schedule_count, 2);
+    EXPECT_NEAR(two.relative[0], 0.5 * (1.0 / 1.05 + 0.5 / 0.925), 1e-12);
 }
 
 TEST(Schedules, ChoiceTiesAndNoRoundsGoToPlain) {
@@ -123,13 +127,17 @@ TEST(Schedules, ChoiceTiesAndNoRoundsGoToPlain) {
     EXPECT_EQ(choose_schedule(level, 1).picked, Schedule::plain);
     const double later_tie[] = {2.0, 1.0, 1.0, 1.5};
     EXPECT_EQ(choose_schedule(later_tie, 1).picked, Schedule::prefetch);
+    const double zero[] = {0.0, 0.0, 0.0, 0.0};  // a clock too coarse to see the sweeps
+    EXPECT_EQ(choose_schedule(zero, 1).picked, Schedule::plain);
     EXPECT_EQ(choose_schedule(nullptr, 0).picked, Schedule::plain);
     EXPECT_EQ(choose_schedule(nullptr, 0).rounds, 0u);
 }
 
 TEST(Schedules, ChoiceReadsNoMoreThanTheMostRounds) {
     std::vector<double> times((calibration_max_rounds + 1) * schedule_count, 1.0);
-    times[calibration_max_rounds * schedule_count + 3] = 0.1;  // a round past the last one read
+    for (std::uint32_t r = calibration_max_rounds / 2 + 1; r <= calibration_max_rounds; ++r) {
+        times[r * schedule_count + 3] = 0.1;  // a majority only with the round past the last one read
+    }
     const ScheduleChoice choice = choose_schedule(times.data(), calibration_max_rounds + 1);
     EXPECT_EQ(choice.picked, Schedule::plain);
     EXPECT_EQ(choice.rounds, calibration_max_rounds);
