@@ -9,14 +9,22 @@
 //    variant this processor can execute, at sizes 64, 128 and 192, for one
 //    worker and for all workers stepping concurrently, each with its own
 //    workload and grid. MGups is the sum of the workers' rates, as in a run.
-// 3. The timed loop's work outside step() (check_step, the timer reads and
+//    Each workload times the sweep schedules on its own grid while it
+//    initialises and steps with the fastest, as in a run.
+// 3. For the best variant (the best single-worker rate at 192) at sizes 128
+//    and 192 with one and with all workers: every candidate schedule forced
+//    on all workers, and the schedule the workloads pick themselves, in
+//    interleaved rounds (median of --rounds=R, default 3). The plain schedule
+//    (storage order, no grouping, no software prefetch) is the baseline.
+// 4. The timed loop's work outside step() (check_step, the timer reads and
 //    the progress line formatted and written to a null stream) as a share of
 //    an iteration, at sizes 64 and 192.
 //
 // Each measurement is a Google Benchmark entry (one iteration, manual time);
 // a table of all of them follows the run. Options besides Google
 // Benchmark's: --seconds=S, the timed span of each step measurement
-// (default 2), and --bandwidth-mib=M, the size of each bandwidth array
+// (default 2), --rounds=R, the rounds of the schedule comparison (default
+// 3), and --bandwidth-mib=M, the size of each bandwidth array
 // (default 1024, less when the free memory would not hold them all).
 #include <benchmark/benchmark.h>
 
@@ -40,17 +48,21 @@
 #include "platform/timer.hpp"
 #include "solver/grid.hpp"
 #include "solver/isa.hpp"
+#include "solver/schedule.hpp"
+#include "solver/variants.hpp"
 
 namespace nembo::bench {
 namespace {
 
 constexpr std::uint64_t grid_sizes[] = {64, 128, 192};
+constexpr std::uint64_t schedule_sizes[] = {128, 192};
 constexpr std::uint64_t overhead_sizes[] = {64, 192};
 constexpr std::uint32_t isa_count = isa_variant_count;
 constexpr double bytes_per_update = 96.0;
 
 struct Settings {
     double seconds = 2.0;
+    std::uint32_t rounds = 3;
     std::size_t bandwidth_mib = 1024;
 };
 
@@ -83,7 +95,40 @@ struct StepRow {
     std::uint32_t workers = 0;
     double mgups = 0.0;
     std::string error;
+    std::vector<Schedule> schedules;  // each worker's, as it stepped
+    double calibration_s = 0.0;       // the slowest worker's schedule calibration
 };
+
+// "groups" when every worker stepped with groups, else "groups/plain" and
+// the like, in worker order without repeats.
+std::string schedules_text(const std::vector<Schedule>& schedules) {
+    std::string text;
+    std::vector<Schedule> seen;
+    for (Schedule s : schedules) {
+        if (std::find(seen.begin(), seen.end(), s) != seen.end()) continue;
+        seen.push_back(s);
+        if (!text.empty()) text += "/";
+        text += schedule_name(s);
+    }
+    return text;
+}
+
+// One line of the schedule comparison: the median rate of each forced
+// candidate and of the workloads' own pick over the rounds.
+struct ScheduleRow {
+    Isa isa = Isa::sse2;
+    std::uint64_t size = 0;
+    std::uint32_t workers = 0;
+    double candidate[schedule_count] = {};
+    double picked = 0.0;
+    std::vector<Schedule> picks;  // every worker's pick in every round
+    std::string error;
+};
+
+std::vector<ScheduleRow>& schedule_rows() {
+    static std::vector<ScheduleRow> rows;
+    return rows;
+}
 
 std::vector<StepRow>& step_rows() {
     static std::vector<StepRow> rows;
@@ -128,14 +173,31 @@ MaybeError prepare(std::unique_ptr<Workload>& workload, Isa isa, std::uint64_t s
 }
 
 // All workers step their own grids from a common start line until the span
-// has passed; each ends at its first iteration boundary after it.
-StepRow measure_steps(Isa isa, std::uint64_t size, std::uint32_t workers) {
+// has passed; each ends at its first iteration boundary after it. The
+// workloads initialise together, so each times the schedules with the others
+// running as they will in the timed loop; `forced`, when given, then replaces
+// every worker's pick.
+StepRow measure_steps(Isa isa, std::uint64_t size, std::uint32_t workers, const Schedule* forced = nullptr) {
     std::vector<double> rates(workers, 0.0);
+    std::vector<double> calibration_s(workers, 0.0);
     std::vector<std::string> errors(workers);
+    std::vector<Schedule> schedules(workers, Schedule::plain);
     const double span = settings().seconds;
     run_pinned(workers, [&](std::uint32_t index, Barrier& start) {
         std::unique_ptr<Workload> workload;
-        MaybeError error = prepare(workload, isa, size, index);
+        workload = create_workload("standing_wave", isa_name(isa), index);
+        MaybeError error;
+        if (!workload) error = MaybeError("no standing_wave workload for " + std::string(isa_name(isa)));
+        const bool large_pages = false;
+        if (!error) error = workload->allocate(GridParams{large_pages, size, 0.01});
+        start.arrive_and_wait();
+        if (!error) error = workload->initialize();
+        if (!error) {
+            const WorkloadProbe probe = variant_functions(isa).probe_workload(*workload);
+            calibration_s[index] = probe.calibration->spent_s;
+            if (forced != nullptr) *probe.schedule = *forced;
+            schedules[index] = *probe.schedule;
+        }
         start.arrive_and_wait();
         if (error) {
             errors[index] = one_line(error.text());
@@ -156,9 +218,10 @@ StepRow measure_steps(Isa isa, std::uint64_t size, std::uint32_t workers) {
         } while (elapsed < span);
         rates[index] = static_cast<double>(workload->updates_per_iteration() * iterations) / elapsed / 1e6;
     });
-    StepRow row{isa, size, workers, 0.0, {}};
+    StepRow row{isa, size, workers, 0.0, {}, schedules, 0.0};
     for (std::uint32_t i = 0; i < workers; ++i) {
         row.mgups += rates[i];
+        row.calibration_s = std::max(row.calibration_s, calibration_s[i]);
         if (row.error.empty() && !errors[i].empty()) row.error = errors[i];
     }
     return row;
@@ -249,9 +312,9 @@ void step_benchmark(benchmark::State& state, Isa isa, std::uint64_t size, std::u
     step_rows().push_back(row);
 }
 
-void loop_benchmark(benchmark::State& state, std::uint64_t size) {
-    // The variant with the best single-worker rate at the largest size
-    // measured; sse2 when there is none.
+// The variant with the best single-worker rate at the largest size
+// measured; sse2 when there is none.
+Isa best_variant() {
     Isa best = Isa::sse2;
     double best_rate = -1.0;
     for (const StepRow& row : step_rows()) {
@@ -260,6 +323,52 @@ void loop_benchmark(benchmark::State& state, std::uint64_t size) {
             best_rate = row.mgups;
         }
     }
+    return best;
+}
+
+double median(std::vector<double> values) {
+    if (values.empty()) return 0.0;
+    std::sort(values.begin(), values.end());
+    const std::size_t mid = values.size() / 2;
+    return values.size() % 2 == 1 ? values[mid] : 0.5 * (values[mid - 1] + values[mid]);
+}
+
+// Rounds of: every candidate forced, then the workloads' own pick, each a
+// fresh set of workloads; the order within a round rotates.
+void schedule_benchmark(benchmark::State& state, std::uint64_t size, std::uint32_t workers) {
+    const Isa isa = best_variant();
+    ScheduleRow row;
+    row.isa = isa;
+    row.size = size;
+    row.workers = workers;
+    const std::uint32_t entries = schedule_count + 1;
+    std::vector<std::vector<double>> rates(entries);
+    for (auto _ : state) {
+        for (std::uint32_t round = 0; round < settings().rounds && row.error.empty(); ++round) {
+            for (std::uint32_t k = 0; k < entries; ++k) {
+                const std::uint32_t entry = (round + k) % entries;
+                const Schedule forced = static_cast<Schedule>(entry < schedule_count ? entry : 0);
+                const StepRow step = measure_steps(isa, size, workers, entry < schedule_count ? &forced : nullptr);
+                if (!step.error.empty()) {
+                    row.error = step.error;
+                    break;
+                }
+                rates[entry].push_back(step.mgups);
+                if (entry == schedule_count) row.picks.insert(row.picks.end(), step.schedules.begin(), step.schedules.end());
+            }
+        }
+        state.SetIterationTime(settings().seconds * settings().rounds * entries);
+    }
+    if (!row.error.empty()) state.SkipWithError(row.error.c_str());
+    for (std::uint32_t s = 0; s < schedule_count; ++s) row.candidate[s] = median(rates[s]);
+    row.picked = median(rates[schedule_count]);
+    state.counters["picked_MGups"] = row.picked;
+    state.counters["plain_MGups"] = row.candidate[0];
+    schedule_rows().push_back(row);
+}
+
+void loop_benchmark(benchmark::State& state, std::uint64_t size) {
+    const Isa best = best_variant();
     OverheadRow row;
     for (auto _ : state) {
         row = measure_loop(best, size);
@@ -322,7 +431,9 @@ void print_summary() {
                 ceiling().one_worker_bandwidth / 1e9, ceiling().one_worker, ceiling().one_worker_mib);
     std::printf("  %2u workers %8.2f GB/s  -> %8.1f MGups   (2 x %zu MiB each)\n", all,
                 ceiling().all_workers_bandwidth / 1e9, ceiling().all_workers, ceiling().all_workers_mib);
-    std::printf("\n%-12s %5s %8s %10s %10s %10s\n", "variant", "size", "workers", "MGups", "ceiling", "% ceiling");
+    std::printf("\nevery variant with the schedule its workloads picked (worker order)\n");
+    std::printf("%-12s %5s %8s %10s %10s %10s  %-16s %s\n", "variant", "size", "workers", "MGups", "ceiling",
+                "% ceiling", "schedule", "calibration");
     for (const StepRow& row : step_rows()) {
         const double limit = ceiling_for(row.workers);
         if (!row.error.empty()) {
@@ -330,9 +441,50 @@ void print_summary() {
                         static_cast<unsigned long long>(row.size), row.workers, row.error.c_str());
             continue;
         }
-        std::printf("%-12s %5llu %8u %10.1f %10.1f %9.1f%%\n", std::string(isa_name(row.isa)).c_str(),
+        std::printf("%-12s %5llu %8u %10.1f %10.1f %9.1f%%  %-16s %.2f s\n", std::string(isa_name(row.isa)).c_str(),
                     static_cast<unsigned long long>(row.size), row.workers, row.mgups, limit,
-                    limit > 0.0 ? 100.0 * row.mgups / limit : 0.0);
+                    limit > 0.0 ? 100.0 * row.mgups / limit : 0.0, schedules_text(row.schedules).c_str(),
+                    row.calibration_s);
+    }
+
+    if (!schedule_rows().empty()) {
+        std::printf("\nschedules of %s, MGups, median of %u interleaved rounds (%% of ceiling); \"picked\" is\n"
+                    "what the workloads chose themselves, \"plain\" the baseline (storage order, no grouping,\n"
+                    "no software prefetch)\n",
+                    std::string(isa_name(schedule_rows().front().isa)).c_str(), settings().rounds);
+        std::printf("%5s %8s", "size", "workers");
+        for (std::uint32_t s = 0; s < schedule_count; ++s) {
+            std::printf(" %16s", schedule_name(static_cast<Schedule>(s)));
+        }
+        std::printf(" %16s %9s %9s  %s\n", "picked", "vs plain", "vs best", "picks");
+        for (const ScheduleRow& row : schedule_rows()) {
+            std::printf("%5llu %8u", static_cast<unsigned long long>(row.size), row.workers);
+            if (!row.error.empty()) {
+                std::printf("  %s\n", row.error.c_str());
+                continue;
+            }
+            const double limit = ceiling_for(row.workers);
+            const auto cell = [&](double mgups) {
+                char text[32];
+                std::snprintf(text, sizeof(text), "%.1f (%.0f%%)", mgups, limit > 0.0 ? 100.0 * mgups / limit : 0.0);
+                std::printf(" %16s", text);
+            };
+            double best = 0.0;
+            for (std::uint32_t s = 0; s < schedule_count; ++s) {
+                cell(row.candidate[s]);
+                best = std::max(best, row.candidate[s]);
+            }
+            cell(row.picked);
+            const double plain = row.candidate[0];
+            std::printf(" %+8.1f%% %+8.1f%%  ", plain > 0.0 ? 100.0 * (row.picked / plain - 1.0) : 0.0,
+                        best > 0.0 ? 100.0 * (row.picked / best - 1.0) : 0.0);
+            // How often each schedule was picked, over all workers and rounds.
+            for (std::uint32_t s = 0; s < schedule_count; ++s) {
+                const auto count = std::count(row.picks.begin(), row.picks.end(), static_cast<Schedule>(s));
+                if (count > 0) std::printf("%s x%lld ", schedule_name(static_cast<Schedule>(s)), static_cast<long long>(count));
+            }
+            std::printf("\n");
+        }
     }
 
     if (!overhead_rows().empty()) {
@@ -363,6 +515,10 @@ bool take_options(int& argc, char** argv) {
         if (std::strncmp(arg, "--seconds=", 10) == 0) {
             settings().seconds = std::atof(arg + 10);
             if (!(settings().seconds > 0.0)) return false;
+        } else if (std::strncmp(arg, "--rounds=", 9) == 0) {
+            const long long rounds = std::atoll(arg + 9);
+            if (rounds <= 0) return false;
+            settings().rounds = static_cast<std::uint32_t>(rounds);
         } else if (std::strncmp(arg, "--bandwidth-mib=", 16) == 0) {
             const long long mib = std::atoll(arg + 16);
             if (mib <= 0) return false;
@@ -382,7 +538,7 @@ int main(int argc, char** argv) {
     using namespace nembo;
     using namespace nembo::bench;
     if (!take_options(argc, argv)) {
-        std::fprintf(stderr, "--seconds and --bandwidth-mib need a positive number\n");
+        std::fprintf(stderr, "--seconds, --rounds and --bandwidth-mib need a positive number\n");
         return 1;
     }
     benchmark::Initialize(&argc, argv);
@@ -412,6 +568,15 @@ int main(int argc, char** argv) {
                     ->UseManualTime()
                     ->Unit(benchmark::kMillisecond);
             }
+        }
+    }
+    for (std::uint64_t size : schedule_sizes) {
+        for (std::uint32_t workers : worker_counts) {
+            const std::string name = "schedules/" + std::to_string(size) + "/workers:" + std::to_string(workers);
+            benchmark::RegisterBenchmark(name.c_str(), schedule_benchmark, size, workers)
+                ->Iterations(1)
+                ->UseManualTime()
+                ->Unit(benchmark::kMillisecond);
         }
     }
     for (std::uint64_t size : overhead_sizes) {

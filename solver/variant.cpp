@@ -89,8 +89,12 @@ public:
     }
 
     MaybeError step() override {
-        if (!update_h(grid)) return thread_failure("solver H step error in thread ", thread_index);
-        if (!update_e(grid)) return thread_failure("solver E step error in thread ", thread_index);
+        if (!sweep_h(grid.h.cells, grid.h.edge, grid.e.cells, grid.e.edge, grid.h_coef, schedule)) {
+            return thread_failure("solver H step error in thread ", thread_index);
+        }
+        if (!sweep_e(grid.e.cells, grid.e.edge, grid.h.cells, grid.h.edge, grid.e_coef, schedule)) {
+            return thread_failure("solver E step error in thread ", thread_index);
+        }
         return MaybeError();
     }
 
@@ -101,8 +105,41 @@ public:
         return e_inner * e_inner * e_inner + h_inner * h_inner * h_inner;
     }
 
+    // Times every schedule on a slab of this grid and keeps the fastest for
+    // step(). Call it only where a sweep leaves the fields as they are (the
+    // standing wave's start has no curl, the soft Gaussian's fields are still
+    // zero), so the fields stay bit for bit what the workload set up.
+    void calibrate_schedule() {
+        if (!grid_ready || no_storage(grid)) return;
+        const std::uint64_t n = grid.e.edge;
+        const std::uint64_t planes = calibration_planes(n);
+        if (planes == 0) return;
+        double times[calibration_max_rounds * schedule_count] = {};
+        const double start = schedule_clock_seconds();
+        std::uint32_t rounds = 0;
+        while (rounds < calibration_max_rounds) {
+            // Each round starts with another schedule, so none always runs
+            // first on caches the previous round left.
+            for (std::uint32_t k = 0; k < schedule_count; ++k) {
+                const std::uint32_t s = (rounds + k) % schedule_count;
+                const Schedule candidate = static_cast<Schedule>(s);
+                const double t0 = schedule_clock_seconds();
+                sweep_h_planes(grid.h.cells, grid.h.edge, grid.e.cells, n, grid.h_coef, candidate, 1, 1 + planes);
+                sweep_e_planes(grid.e.cells, n, grid.h.cells, grid.h.edge, grid.e_coef, candidate, 2, 2 + planes);
+                times[rounds * schedule_count + s] = schedule_clock_seconds() - t0;
+            }
+            ++rounds;
+            if (rounds >= calibration_min_rounds && schedule_clock_seconds() - start > calibration_budget_s) break;
+        }
+        calibration = choose_schedule(times, rounds);
+        calibration.spent_s = schedule_clock_seconds() - start;
+        schedule = calibration.picked;
+    }
+
     YeeGrid grid;
     bool grid_ready = false;
+    Schedule schedule = Schedule::plain;
+    ScheduleChoice calibration;
 };
 
 class StandingWave final : public SolverBase {
@@ -159,6 +196,7 @@ public:
                 }
             }
         }
+        calibrate_schedule();
         return MaybeError();
     }
 
@@ -204,6 +242,7 @@ public:
         set_flush_to_zero();
         e_source_coef = grid.dt;
         h_source_coef = grid.dt / sqrt(1.0);
+        calibrate_schedule();
         return MaybeError();
     }
 
@@ -255,9 +294,13 @@ Workload* make_soft_gaussian(std::uint32_t thread_index) {
     return new (std::nothrow) SoftGaussian(thread_index);
 }
 
-bool update_h(YeeGrid& grid) { return sweep_h(grid.h.cells, grid.h.edge, grid.e.cells, grid.e.edge, grid.h_coef); }
+bool update_h(YeeGrid& grid) {
+    return sweep_h(grid.h.cells, grid.h.edge, grid.e.cells, grid.e.edge, grid.h_coef, Schedule::plain);
+}
 
-bool update_e(YeeGrid& grid) { return sweep_e(grid.e.cells, grid.e.edge, grid.h.cells, grid.h.edge, grid.e_coef); }
+bool update_e(YeeGrid& grid) {
+    return sweep_e(grid.e.cells, grid.e.edge, grid.h.cells, grid.h.edge, grid.e_coef, Schedule::plain);
+}
 
 double node_energy(const YeeGrid& grid, std::uint64_t x, std::uint64_t y, std::uint64_t z) {
     const std::uint64_t ne = grid.e.edge;
@@ -291,7 +334,8 @@ RatioRow ratio_row(std::uint64_t step) {
 
 WorkloadProbe probe_workload(Workload& workload) {
     SolverBase& base = static_cast<SolverBase&>(workload);
-    WorkloadProbe probe{&base.grid, &base.grid_ready, nullptr, nullptr, nullptr, nullptr};
+    WorkloadProbe probe{&base.grid,   &base.grid_ready, nullptr,           nullptr, nullptr,
+                        nullptr,      &base.schedule,   &base.calibration};
     if (StandingWave* wave = dynamic_cast<StandingWave*>(&base)) {
         probe.initial_energy = &wave->initial_energy;
         probe.node_reference = &wave->node_reference;

@@ -8,6 +8,7 @@
 #include "solver/grid.hpp"
 #include "solver/isa.hpp"
 #include "solver/maybe_error.hpp"
+#include "solver/schedule.hpp"
 #include "solver/workload.hpp"
 
 namespace nembo {
@@ -27,6 +28,8 @@ struct WorkloadProbe {
     double** node_reference;  // standing wave, *node_count elements
     std::uint64_t* node_count;
     double* injected_energy;  // soft Gaussian
+    Schedule* schedule;       // the schedule step() sweeps with
+    ScheduleChoice* calibration;  // how initialize() chose it
 };
 
 #define NEMBO_VARIANT_EXPORTS                                                          \

@@ -1,9 +1,13 @@
 #pragma once
-// Software prefetch and plane grouping for the sweeps. Each sweep streams two
-// blocks through memory (the other field, and the updated field itself); the
-// hardware prefetchers stop at every 4 KiB page and keep too few lines in
-// flight for one core to reach the memory's bandwidth, so the kernels ask for
-// the lines of both streams a fixed distance ahead of the cell being updated.
+// Software prefetch and plane grouping, the two techniques that the sweeps'
+// schedules combine (solver/schedule.hpp). Each sweep streams two blocks
+// through memory (the other field, and the updated field itself). On some
+// processors the hardware prefetchers stop at every 4 KiB page and keep too
+// few lines in flight for one core to reach the memory's bandwidth; there,
+// asking for the lines of both streams a fixed distance ahead of the cell
+// being updated helps. On others the same prefetches only crowd the load
+// queues and cost a third of the rate, which is why a workload times the
+// schedules on its own grid instead of assuming one.
 //
 // Include only from a kernel header, inside no namespace: it places its
 // helper and constants in the instruction-set build's namespace with internal
@@ -33,11 +37,12 @@ constexpr std::uint64_t prefetch_distance = 96;
 // sizes (1.2 MB per plane at 192) it has already left the second level cache;
 // updating the planes of a group together, row by row, reads it again within
 // the same row, so a group of k planes streams k + 1 planes of the other field
-// instead of 2k. Measured at 128 and 192 with one and two workers: 4 and 8
-// are level (both 10-15% above plane by plane with two workers at 192), 2 a
-// little behind, 16 loses (its 33 prefetch streams overflow the first level
-// cache). 4 keeps the fewer streams in flight. The x loop stays outermost:
-// the group is the x loop unrolled, with the planes left over done one by one.
+// instead of 2k. Measured on a Xeon with prefetch at 128 and 192 with one and
+// two workers: 4 and 8 are level (both 10-15% above plane by plane with two
+// workers at 192), 2 a little behind, 16 loses (its 33 prefetch streams
+// overflow the first level cache). 4 keeps the fewer streams in flight. The
+// x loop stays outermost: the group is the x loop unrolled, with the planes
+// left over done one by one.
 constexpr std::uint64_t plane_group = 4;
 
 // Fetches the cache line prefetch_distance cells after `cell` into the first

@@ -69,59 +69,66 @@ namespace {
     e->z = e->z + c * ((h->y - hx0->y) - (h->x - hy0->x));
 }
 
-// x, y and z from 1 to N - 3; true when all three end at N - 2. The x-planes
-// go plane_group at a time through the y and z loops (see prefetch.hpp): each
-// pass of z does four cells of every plane of the group, the remainder one
-// cell of every plane; the planes left over go one by one.
-bool sweep_h(Cell* h, std::uint64_t h_edge, const Cell* e, std::uint64_t e_edge, double coef) {
-    const std::uint64_t n = e_edge;
-    if (n < 3) return false;
+// H over the x-planes [x_begin, x_end), y and z from 1 to N - 3; true when
+// the indices end at x_end and, for y and z, at N - 2. `Group` planes go
+// together through the y and z loops (see prefetch.hpp): each pass of z does
+// four cells of every plane of the group, the remainder one cell of every
+// plane; the planes left over go one by one.
+template <std::uint64_t Group, bool Prefetch>
+bool h_planes(Cell* h, std::uint64_t h_edge, const Cell* e, std::uint64_t n, double coef,
+              std::uint64_t x_begin, std::uint64_t x_end) {
     const std::uint64_t last = n - 3;
     const std::uint64_t ey_step = n;
     const std::uint64_t ex_step = n * n;
     const std::uint64_t hx_step = h_edge * h_edge;
-    std::uint64_t x = 1;
+    std::uint64_t x = x_begin;
     std::uint64_t y = 1;
     std::uint64_t z = 1;
-    for (x = 1; x + plane_group - 1 <= last; x += plane_group) {
-        for (y = 1; y <= last; ++y) {
-            const Cell* e_row = e + (x * n + y) * n;
-            Cell* h_row = h + (x * h_edge + y) * h_edge;
-            for (z = 1; z + 3 <= last; z += 4) {
-                for (std::uint64_t k = 0; k <= plane_group; ++k) {
-                    prefetch_ahead(e_row + z + k * ex_step);
-                    prefetch_ahead(e_row + z + k * ex_step + 2);
+    if constexpr (Group > 1) {
+        for (; x + Group <= x_end; x += Group) {
+            for (y = 1; y <= last; ++y) {
+                const Cell* e_row = e + (x * n + y) * n;
+                Cell* h_row = h + (x * h_edge + y) * h_edge;
+                for (z = 1; z + 3 <= last; z += 4) {
+                    if constexpr (Prefetch) {
+                        for (std::uint64_t k = 0; k <= Group; ++k) {
+                            prefetch_ahead(e_row + z + k * ex_step);
+                            prefetch_ahead(e_row + z + k * ex_step + 2);
+                        }
+                        for (std::uint64_t k = 0; k < Group; ++k) {
+                            prefetch_ahead(h_row + z + k * hx_step);
+                            prefetch_ahead(h_row + z + k * hx_step + 2);
+                        }
+                    }
+                    for (std::uint64_t k = 0; k < Group; ++k) {
+                        const Cell* ec = e_row + z + k * ex_step;
+                        Cell* hc = h_row + z + k * hx_step;
+                        h_cell(hc, ec, ey_step, ex_step, coef);
+                        h_cell(hc + 1, ec + 1, ey_step, ex_step, coef);
+                        h_cell(hc + 2, ec + 2, ey_step, ex_step, coef);
+                        h_cell(hc + 3, ec + 3, ey_step, ex_step, coef);
+                    }
                 }
-                for (std::uint64_t k = 0; k < plane_group; ++k) {
-                    prefetch_ahead(h_row + z + k * hx_step);
-                    prefetch_ahead(h_row + z + k * hx_step + 2);
-                }
-                for (std::uint64_t k = 0; k < plane_group; ++k) {
-                    const Cell* ec = e_row + z + k * ex_step;
-                    Cell* hc = h_row + z + k * hx_step;
-                    h_cell(hc, ec, ey_step, ex_step, coef);
-                    h_cell(hc + 1, ec + 1, ey_step, ex_step, coef);
-                    h_cell(hc + 2, ec + 2, ey_step, ex_step, coef);
-                    h_cell(hc + 3, ec + 3, ey_step, ex_step, coef);
-                }
-            }
-            for (; z <= last; ++z) {
-                for (std::uint64_t k = 0; k < plane_group; ++k) {
-                    h_cell_pair(h_row + z + k * hx_step, e_row + z + k * ex_step, ey_step, ex_step,
-                                coef);
+                for (; z <= last; ++z) {
+                    for (std::uint64_t k = 0; k < Group; ++k) {
+                        h_cell_pair(h_row + z + k * hx_step, e_row + z + k * ex_step, ey_step, ex_step,
+                                    coef);
+                    }
                 }
             }
         }
     }
-    for (; x <= last; ++x) {
+    for (; x < x_end; ++x) {
         for (y = 1; y <= last; ++y) {
             const Cell* e_row = e + (x * n + y) * n;
             Cell* h_row = h + (x * h_edge + y) * h_edge;
             for (z = 1; z + 3 <= last; z += 4) {
-                prefetch_ahead(e_row + z + ex_step);
-                prefetch_ahead(e_row + z + ex_step + 2);
-                prefetch_ahead(h_row + z);
-                prefetch_ahead(h_row + z + 2);
+                if constexpr (Prefetch) {
+                    prefetch_ahead(e_row + z + ex_step);
+                    prefetch_ahead(e_row + z + ex_step + 2);
+                    prefetch_ahead(h_row + z);
+                    prefetch_ahead(h_row + z + 2);
+                }
                 h_cell(h_row + z, e_row + z, ey_step, ex_step, coef);
                 h_cell(h_row + z + 1, e_row + z + 1, ey_step, ex_step, coef);
                 h_cell(h_row + z + 2, e_row + z + 2, ey_step, ex_step, coef);
@@ -131,60 +138,66 @@ bool sweep_h(Cell* h, std::uint64_t h_edge, const Cell* e, std::uint64_t e_edge,
         }
     }
     const std::uint64_t bound = n - 2;
-    return x == bound && y == bound && z == bound;
+    return x == x_end && y == bound && z == bound;
 }
 
-// x, y and z from 2 to N - 2; true when all three end at N - 1. Grouped like
-// sweep_h.
-bool sweep_e(Cell* e, std::uint64_t e_edge, const Cell* h, std::uint64_t h_edge, double coef) {
-    const std::uint64_t n = e_edge;
-    if (n < 3) return false;
+// E over the x-planes [x_begin, x_end), y and z from 2 to N - 2; true when
+// the indices end at x_end and N - 1. Grouped like h_planes.
+template <std::uint64_t Group, bool Prefetch>
+bool e_planes(Cell* e, std::uint64_t n, const Cell* h, std::uint64_t h_edge, double coef,
+              std::uint64_t x_begin, std::uint64_t x_end) {
     const std::uint64_t last = n - 2;
     const std::uint64_t hy_step = h_edge;
     const std::uint64_t hx_step = h_edge * h_edge;
     const std::uint64_t ex_step = n * n;
-    std::uint64_t x = 2;
+    std::uint64_t x = x_begin;
     std::uint64_t y = 2;
     std::uint64_t z = 2;
-    for (x = 2; x + plane_group - 1 <= last; x += plane_group) {
-        for (y = 2; y <= last; ++y) {
-            Cell* e_row = e + (x * n + y) * n;
-            const Cell* h_row = h + (x * h_edge + y) * h_edge;
-            for (z = 2; z + 3 <= last; z += 4) {
-                prefetch_ahead(h_row + z - hx_step);
-                prefetch_ahead(h_row + z - hx_step + 2);
-                for (std::uint64_t k = 0; k < plane_group; ++k) {
-                    prefetch_ahead(h_row + z + k * hx_step);
-                    prefetch_ahead(h_row + z + k * hx_step + 2);
-                    prefetch_ahead(e_row + z + k * ex_step);
-                    prefetch_ahead(e_row + z + k * ex_step + 2);
+    if constexpr (Group > 1) {
+        for (; x + Group <= x_end; x += Group) {
+            for (y = 2; y <= last; ++y) {
+                Cell* e_row = e + (x * n + y) * n;
+                const Cell* h_row = h + (x * h_edge + y) * h_edge;
+                for (z = 2; z + 3 <= last; z += 4) {
+                    if constexpr (Prefetch) {
+                        prefetch_ahead(h_row + z - hx_step);
+                        prefetch_ahead(h_row + z - hx_step + 2);
+                        for (std::uint64_t k = 0; k < Group; ++k) {
+                            prefetch_ahead(h_row + z + k * hx_step);
+                            prefetch_ahead(h_row + z + k * hx_step + 2);
+                            prefetch_ahead(e_row + z + k * ex_step);
+                            prefetch_ahead(e_row + z + k * ex_step + 2);
+                        }
+                    }
+                    for (std::uint64_t k = 0; k < Group; ++k) {
+                        Cell* ec = e_row + z + k * ex_step;
+                        const Cell* hc = h_row + z + k * hx_step;
+                        e_cell(ec, hc, hy_step, hx_step, coef);
+                        e_cell(ec + 1, hc + 1, hy_step, hx_step, coef);
+                        e_cell(ec + 2, hc + 2, hy_step, hx_step, coef);
+                        e_cell(ec + 3, hc + 3, hy_step, hx_step, coef);
+                    }
                 }
-                for (std::uint64_t k = 0; k < plane_group; ++k) {
-                    Cell* ec = e_row + z + k * ex_step;
-                    const Cell* hc = h_row + z + k * hx_step;
-                    e_cell(ec, hc, hy_step, hx_step, coef);
-                    e_cell(ec + 1, hc + 1, hy_step, hx_step, coef);
-                    e_cell(ec + 2, hc + 2, hy_step, hx_step, coef);
-                    e_cell(ec + 3, hc + 3, hy_step, hx_step, coef);
-                }
-            }
-            for (; z <= last; ++z) {
-                for (std::uint64_t k = 0; k < plane_group; ++k) {
-                    e_cell_pair(e_row + z + k * ex_step, h_row + z + k * hx_step, hy_step, hx_step,
-                                coef);
+                for (; z <= last; ++z) {
+                    for (std::uint64_t k = 0; k < Group; ++k) {
+                        e_cell_pair(e_row + z + k * ex_step, h_row + z + k * hx_step, hy_step, hx_step,
+                                    coef);
+                    }
                 }
             }
         }
     }
-    for (; x <= last; ++x) {
+    for (; x < x_end; ++x) {
         for (y = 2; y <= last; ++y) {
             Cell* e_row = e + (x * n + y) * n;
             const Cell* h_row = h + (x * h_edge + y) * h_edge;
             for (z = 2; z + 3 <= last; z += 4) {
-                prefetch_ahead(h_row + z);
-                prefetch_ahead(h_row + z + 2);
-                prefetch_ahead(e_row + z);
-                prefetch_ahead(e_row + z + 2);
+                if constexpr (Prefetch) {
+                    prefetch_ahead(h_row + z);
+                    prefetch_ahead(h_row + z + 2);
+                    prefetch_ahead(e_row + z);
+                    prefetch_ahead(e_row + z + 2);
+                }
                 e_cell(e_row + z, h_row + z, hy_step, hx_step, coef);
                 e_cell(e_row + z + 1, h_row + z + 1, hy_step, hx_step, coef);
                 e_cell(e_row + z + 2, h_row + z + 2, hy_step, hx_step, coef);
@@ -194,8 +207,10 @@ bool sweep_e(Cell* e, std::uint64_t e_edge, const Cell* h, std::uint64_t h_edge,
         }
     }
     const std::uint64_t bound = n - 1;
-    return x == bound && y == bound && z == bound;
+    return x == x_end && y == bound && z == bound;
 }
 
 }  // namespace
 }  // namespace nembo::NEMBO_VARIANT
+
+#include "solver/kernels/schedules.hpp"

@@ -17,8 +17,9 @@ if [ ! -f "$program" ]; then
 fi
 
 "$objdump" -d --no-show-raw-insn -C "$program" | awk '
+# A function template demangles with its return type first ("bool nembo::...").
 function exempt(name) {
-    return name ~ /^nembo::isa_(avx|fma|fma_apx|avx512|avx512vl)::/
+    return name ~ /^([A-Za-z_][A-Za-z0-9_]* )?nembo::isa_(avx|fma|fma_apx|avx512|avx512vl)::/
 }
 function apx(line) {
     return line ~ /%r(1[6-9]|2[0-9]|3[01])[bwd]?([^0-9]|$)/ || line ~ /\{nf\}|\{evex\}/ || line ~ /(^|[ \t])(push2|pop2)p?[ \t]/

@@ -1,0 +1,70 @@
+#pragma once
+// The order in which a sweep visits its cells. Every order gives every cell
+// the same result (a sweep reads only the other field); what differs between
+// processors is how well an order keeps the memory busy. So the solver has a
+// few candidate schedules and each workload times them on its own grid at the
+// end of its initialisation, then keeps the fastest (see choose_schedule).
+//
+// This header holds plain data only, so the instruction-set builds may
+// include it; the functions are baseline code in schedule.cpp.
+#include <cstdint>
+
+namespace nembo {
+
+enum class Schedule : std::uint32_t {
+    // storage order, plane by plane, no software prefetch
+    plain,
+    // plane by plane, with a software prefetch of both streams ahead
+    prefetch,
+    // four x-planes per pass of the y and z loops, so that the plane of the
+    // other field that two neighbouring planes share is read twice within one
+    // row instead of a whole plane apart
+    groups,
+    // four-plane groups with a software prefetch of every stream
+    groups_prefetch,
+};
+
+inline constexpr std::uint32_t schedule_count = 4;
+
+// "plain", "prefetch", "groups", "groups+prefetch".
+const char* schedule_name(Schedule schedule);
+
+// How the calibration went: each candidate's median over the rounds of its
+// time relative to the mean of its round (1.0 is average, lower is faster),
+// the one kept, and the time the whole calibration took.
+struct ScheduleChoice {
+    Schedule picked = Schedule::plain;
+    std::uint32_t rounds = 0;
+    double relative[schedule_count] = {};
+    double spent_s = 0.0;
+};
+
+// The calibration's bounds: rounds of every candidate until budget_s has
+// been spent, at least min_rounds and at most max_rounds of them. Running
+// for a set time rather than a set count keeps the workers, which initialise
+// together, measuring while the others do too. Each measurement covers one H
+// and one E sweep over a slab of whole planes of at least slab_cells cells
+// (the whole grid when it is smaller).
+inline constexpr std::uint32_t calibration_min_rounds = 3;
+inline constexpr std::uint32_t calibration_max_rounds = 15;
+inline constexpr double calibration_budget_s = 0.4;
+inline constexpr std::uint64_t calibration_slab_cells = std::uint64_t{3} << 19;
+
+// Planes in the calibration slab of a grid with this edge: enough whole
+// x-planes for slab_cells, a multiple of four, at most the planes that both
+// sweeps update (edge - 3); 0 for an edge below 4.
+std::uint64_t calibration_planes(std::uint64_t edge);
+
+// times[r * schedule_count + s] is round r's time for schedule s (at most
+// calibration_max_rounds rounds are read). Each time is divided by the mean
+// of its round, so that whatever slowed a whole round (another program, the
+// other workers' phases) cancels out; a schedule's figure is the median of
+// these over the rounds, so that a few disturbed measurements do not decide.
+// The lowest figure wins; ties go to the earlier schedule, so plain wins when
+// nothing is faster. With no rounds, plain.
+ScheduleChoice choose_schedule(const double* times, std::uint32_t rounds);
+
+// A monotonic clock in seconds, for the calibration in the solver builds.
+double schedule_clock_seconds();
+
+}  // namespace nembo
