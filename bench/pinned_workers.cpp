@@ -3,6 +3,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/entry.hpp"
 #include "platform/topology.hpp"
 #include "solver/grid.hpp"
 
@@ -23,17 +24,10 @@ const PlacementPlan& numa_plan() {
 }
 
 std::uint32_t all_workers() {
-    // As a run picks its worker count: one per core, but no more grids of the
-    // largest size measured than the free memory holds.
-    static const std::uint32_t count = [] {
-        std::uint32_t workers = core_count(topology());
-        const std::uint64_t available = available_physical_memory();
-        if (available != 0) {
-            const std::uint64_t fit = available / memory_per_thread(192);
-            if (fit < workers) workers = static_cast<std::uint32_t>(fit);
-        }
-        return workers == 0 ? 1u : workers;
-    }();
+    // The run's own automatic worker count for grids of the largest size
+    // measured: one per core, no more than the free memory holds.
+    static const std::uint32_t count =
+        automatic_thread_count(core_count(topology()), available_physical_memory(), memory_per_thread(192));
     return count;
 }
 

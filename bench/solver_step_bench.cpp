@@ -16,9 +16,10 @@
 //    on all workers, and the schedule the workloads pick themselves, in
 //    interleaved rounds (median of --rounds=R, default 3). The plain schedule
 //    (storage order, no grouping, no software prefetch) is the baseline.
-// 4. The timed loop's work outside step() (check_step, the timer reads and
-//    the progress line formatted and written to a null stream) as a share of
-//    an iteration, at sizes 64 and 192.
+// 4. The worker's own timed loop (run_timed_loop) for one reporting worker:
+//    its work outside step() (check_step, the timer reads and the progress
+//    line, drawn into a null stream) as a share of an iteration, at sizes 64
+//    and 192. The worker count "all" is the run's automatic count.
 //
 // Each measurement is a Google Benchmark entry (one iteration, manual time);
 // a table of all of them follows the run. Options besides Google
@@ -30,10 +31,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <memory>
 #include <mutex>
 #include <ostream>
@@ -43,6 +46,7 @@
 #include <vector>
 
 #include "app/run.hpp"
+#include "app/timed_loop.hpp"
 #include "bench/bandwidth.hpp"
 #include "bench/pinned_workers.hpp"
 #include "platform/timer.hpp"
@@ -234,67 +238,75 @@ protected:
     std::streamsize xsputn(const char*, std::streamsize count) override { return count; }
 };
 
-// The worker's timed loop for a single reporting worker, with the progress
-// line going to a null stream, timed around step() and check_step().
+// Forwards every call to a workload and adds up the time spent in step()
+// and in check_step().
+class TimedWorkload final : public Workload {
+public:
+    explicit TimedWorkload(Workload& inner) : Workload(inner.thread_index), inner_(inner) {}
+    MaybeError allocate(const GridParams& params) override { return inner_.allocate(params); }
+    MaybeError initialize() override { return inner_.initialize(); }
+    MaybeError pre_step(std::uint64_t step) override { return inner_.pre_step(step); }
+    MaybeError step() override {
+        const Clock::time_point t0 = Clock::now();
+        MaybeError error = inner_.step();
+        in_step += seconds_between(t0, Clock::now());
+        return error;
+    }
+    MaybeError check_step(std::uint64_t step) override {
+        const Clock::time_point t0 = Clock::now();
+        MaybeError error = inner_.check_step(step);
+        in_check += seconds_between(t0, Clock::now());
+        return error;
+    }
+    MaybeError final_check(std::uint64_t iterations) override { return inner_.final_check(iterations); }
+    std::uint64_t updates_per_iteration() const override { return inner_.updates_per_iteration(); }
+
+    double in_step = 0.0;
+    double in_check = 0.0;
+
+private:
+    Workload& inner_;
+};
+
+// The worker's own timed loop for a single reporting worker, its progress
+// line drawn under a console lock into a null stream, timed around step()
+// and check_step().
 OverheadRow measure_loop(Isa isa, std::uint64_t size) {
     OverheadRow row{isa, size, 0, 0.0, 0.0, 0.0, {}};
     run_pinned(1, [&](std::uint32_t index, Barrier& start) {
         std::unique_ptr<Workload> workload;
-        MaybeError error = prepare(workload, isa, size, index);
+        const MaybeError error = prepare(workload, isa, size, index);
         start.arrive_and_wait();
         if (error) {
             row.error = one_line(error.text());
             return;
         }
+        TimedWorkload timed(*workload);
         NullBuffer null_buffer;
-        std::ostream null_out(&null_buffer);
+        std::streambuf* const console = std::cout.rdbuf(&null_buffer);
         std::mutex console_lock;
         std::stop_source stop;
-        const std::stop_token token = stop.get_token();
         ProgressBoard board(1);
-        ProgressSlot& slot = board[0];
         const TimerInfo coarse_timer = describe_coarse_timer();
-        const std::uint32_t duration_s = 30;
-        const std::int64_t limit = std::int64_t{1000} * static_cast<std::int64_t>(settings().seconds * 1.5);
+        const auto duration_s = static_cast<std::uint32_t>(std::ceil(settings().seconds * 1.5));
 
-        double in_step = 0.0;
-        double in_check = 0.0;
-        const std::int64_t c0 = read_coarse_timer();
         const Clock::time_point t0 = Clock::now();
-        std::uint64_t iterations = 0;
-        std::int64_t elapsed = 0;
-        for (;;) {
-            {
-                const std::lock_guard lock(console_lock);
-                null_out << format_progress(elapsed / 1000, duration_s, board) << std::flush;
-            }
-            error = workload->pre_step(iterations);
-            const Clock::time_point s0 = Clock::now();
-            if (!error) error = workload->step();
-            const Clock::time_point s1 = Clock::now();
-            if (!error) error = workload->check_step(iterations);
-            const Clock::time_point s2 = Clock::now();
-            in_step += seconds_between(s0, s1);
-            in_check += seconds_between(s1, s2);
-            if (error) {
-                row.error = one_line(error.text());
-                return;
-            }
-            if (token.stop_requested()) return;
-            ++iterations;
-            elapsed = elapsed_milliseconds(coarse_timer, c0, read_coarse_timer());
-            if (elapsed > 0) {
-                const auto updates = static_cast<double>(workload->updates_per_iteration() * iterations);
-                slot.mgups.store(updates / (static_cast<double>(elapsed) * 1000.0), std::memory_order_relaxed);
-            }
-            slot.iterations.store(iterations, std::memory_order_relaxed);
-            if (elapsed >= limit) break;
-        }
+        const TimedLoop loop = run_timed_loop(timed, coarse_timer, duration_s, board[0], stop.get_token(),
+                                              [&](std::int64_t elapsed_s) {
+                                                  const std::lock_guard lock(console_lock);
+                                                  print_progress(elapsed_s, duration_s, board);
+                                              });
         const double total = seconds_between(t0, Clock::now());
-        row.iterations = iterations;
-        row.iteration_s = total / static_cast<double>(iterations);
-        row.step_s = in_step / static_cast<double>(iterations);
-        row.check_s = in_check / static_cast<double>(iterations);
+        std::cout.rdbuf(console);
+        if (loop.end != LoopEnd::duration) {
+            row.error = one_line(loop.error.text());
+            return;
+        }
+        const auto iterations = static_cast<double>(loop.iterations);
+        row.iterations = loop.iterations;
+        row.iteration_s = total / iterations;
+        row.step_s = timed.in_step / iterations;
+        row.check_s = timed.in_check / iterations;
     });
     return row;
 }
