@@ -43,6 +43,7 @@ void run_soft_gaussian(std::string_view isa, Schedule schedule, std::uint64_t st
 }
 
 TEST(Schedules, EveryScheduleGivesTheSameFieldsInEveryBuild) {
+    NEMBO_SKIP_SINGLE_THREADED_UNDER_TSAN();
     for (std::string_view isa : all_isas) {
         if (!runnable(isa)) continue;
         SCOPED_TRACE(std::string(isa));

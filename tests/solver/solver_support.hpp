@@ -29,6 +29,18 @@ inline bool bit_identical(const std::vector<Cell>& a, const std::vector<Cell>& b
 // The builds this processor can execute, with the name that selects each.
 inline bool runnable(std::string_view isa) { return !check_isa_support(isa).has_error(); }
 
+// Long single-threaded runs of the arithmetic give the thread sanitizer
+// nothing to watch and take it minutes; the other builds run them.
+#if defined(__SANITIZE_THREAD__)
+inline constexpr bool thread_sanitizer_build = true;
+#else
+inline constexpr bool thread_sanitizer_build = false;
+#endif
+#define NEMBO_SKIP_SINGLE_THREADED_UNDER_TSAN()                                                  \
+    if (::nembo::solver_test::thread_sanitizer_build) {                                          \
+        GTEST_SKIP() << "single-threaded arithmetic, run by the other builds";                   \
+    }
+
 inline constexpr std::array<std::string_view, isa_variant_count> all_isas = [] {
     std::array<std::string_view, isa_variant_count> names{};
     for (std::size_t i = 0; i < isa_variant_count; ++i) names[i] = isa_variants[i].name;

@@ -61,6 +61,7 @@ double largest_magnitude(const Fields& fields) {
 }
 
 TEST(Variants, SoftGaussianAgreesAcrossBuilds) {
+    NEMBO_SKIP_SINGLE_THREADED_UNDER_TSAN();
     std::vector<Fields> runs;
     for (std::string_view isa : all_isas) {
         if (!runnable(isa)) continue;
