@@ -1,16 +1,15 @@
 // Memory and thread limits from a Linux /proc and cgroup tree. Plain file
 // reading, so it builds everywhere; only the Linux backend points it at "/".
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <system_error>
 #include <vector>
 
 #include "platform/system_limits.hpp"
+#include "platform/text_fields.hpp"
 
 namespace nembo {
 namespace {
@@ -34,20 +33,11 @@ std::optional<std::string> read_small_file(const fs::path& path) noexcept {
     }
 }
 
-std::string_view trim(std::string_view text) {
-    const auto blank = [](char c) { return c == ' ' || c == '\n' || c == '\t' || c == '\r'; };
-    while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
-    return text;
-}
+using text_fields::trim;
 
+// A number, blanks around it allowed.
 std::optional<std::uint64_t> parse_number(std::string_view text) {
-    text = trim(text);
-    std::uint64_t value = 0;
-    const char* end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    if (text.empty() || ec != std::errc{} || ptr != end) return std::nullopt;
-    return value;
+    return text_fields::parse_decimal<std::uint64_t>(trim(text));
 }
 
 // A number file; "max" (cgroup v2's "no limit") and anything unreadable give

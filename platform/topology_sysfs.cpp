@@ -1,14 +1,13 @@
 // Neutral topology records from a Linux sysfs tree. Plain file reading, so
 // it builds everywhere; only the Linux backend points it at "/".
 #include <algorithm>
-#include <charconv>
 #include <fstream>
 #include <map>
 #include <optional>
 #include <sstream>
 #include <string>
-#include <system_error>
 
+#include "platform/text_fields.hpp"
 #include "platform/topology.hpp"
 
 namespace nembo {
@@ -30,19 +29,10 @@ std::optional<std::string> read_file(const fs::path& path) {
     return text.str();
 }
 
-std::optional<std::uint32_t> parse_number(std::string_view text) {
-    std::uint32_t value = 0;
-    const char* end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    if (ec != std::errc{} || ptr != end || text.empty()) return std::nullopt;
-    return value;
-}
+using text_fields::trim;
 
-std::string_view trim(std::string_view text) {
-    const auto blank = [](char c) { return c == ' ' || c == '\n' || c == '\t' || c == '\r'; };
-    while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
-    return text;
+std::optional<std::uint32_t> parse_number(std::string_view text) {
+    return text_fields::parse_decimal<std::uint32_t>(text);
 }
 
 // "0-3,8,10-11" -> {0,1,2,3,8,10,11}. Malformed text gives nothing.
