@@ -61,7 +61,6 @@ namespace {
 constexpr std::uint64_t grid_sizes[] = {64, 128, 192};
 constexpr std::uint64_t schedule_sizes[] = {128, 192};
 constexpr std::uint64_t overhead_sizes[] = {64, 192};
-constexpr std::uint32_t isa_count = isa_variant_count;
 constexpr double bytes_per_update = 96.0;
 
 struct Settings {
@@ -564,10 +563,10 @@ int main(int argc, char** argv) {
     const std::uint32_t all = all_workers();
     std::vector<std::uint32_t> worker_counts{1};
     if (all > 1) worker_counts.push_back(all);
-    for (std::uint32_t i = 0; i < isa_count; ++i) {
-        const auto isa = static_cast<Isa>(i);
-        if (MaybeError unsupported = check_isa_support(isa_name(isa))) {
-            std::printf("skipping %s: %s\n", std::string(isa_name(isa)).c_str(),
+    for (const IsaVariant& variant : isa_variants) {
+        const Isa isa = variant.isa;
+        if (MaybeError unsupported = check_isa_support(variant.name)) {
+            std::printf("skipping %s: %s\n", std::string(variant.name).c_str(),
                         one_line(unsupported.text()).c_str());
             continue;
         }
