@@ -16,6 +16,8 @@ const char* schedule_name(Schedule schedule) {
         return "groups";
     case Schedule::groups_prefetch:
         return "groups+prefetch";
+    case Schedule::groups_l2_prefetch:
+        return "groups+l2prefetch";
     }
     return "plain";
 }

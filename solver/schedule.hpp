@@ -20,13 +20,17 @@ enum class Schedule : std::uint32_t {
     // other field that two neighbouring planes share is read twice within one
     // row instead of a whole plane apart
     groups,
-    // four-plane groups with a software prefetch of every stream
+    // four-plane groups with a software prefetch of every stream into the
+    // first level cache
     groups_prefetch,
+    // four-plane groups with a software prefetch of every stream's lines,
+    // further ahead, into the second level cache only
+    groups_l2_prefetch,
 };
 
-inline constexpr std::uint32_t schedule_count = 4;
+inline constexpr std::uint32_t schedule_count = 5;
 
-// "plain", "prefetch", "groups", "groups+prefetch".
+// "plain", "prefetch", "groups", "groups+prefetch", "groups+l2prefetch".
 const char* schedule_name(Schedule schedule);
 
 // How the calibration went: each candidate's median over the rounds of its

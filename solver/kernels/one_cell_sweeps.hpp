@@ -21,9 +21,9 @@ namespace {
 
 // H -= c * curl(E) with forward differences of E over the x-planes
 // [x_begin, x_end), y and z in [1, N-3], `Group` planes per pass of y and z
-// (the planes left over one by one), with or without software prefetch.
+// (the planes left over one by one), with the software prefetch F.
 // True when the loop indices end at x_end and, for y and z, at N - 2.
-template <std::uint64_t Group, bool Prefetch>
+template <std::uint64_t Group, Fetch F>
 bool h_planes(Cell* h, std::uint64_t h_edge, const Cell* e, std::uint64_t n, double coef,
               std::uint64_t x_begin, std::uint64_t x_end) {
     const std::uint64_t end = n - 2;
@@ -42,9 +42,9 @@ bool h_planes(Cell* h, std::uint64_t h_edge, const Cell* e, std::uint64_t n, dou
                 for (z = 1; z < end; ++z) {
                     const Cell* ec = erow + z;
                     Cell* hc = hrow + z;
-                    if constexpr (Prefetch) {
-                        for (std::uint64_t k = 0; k <= Group; ++k) prefetch_ahead(ec + k * sx);
-                        for (std::uint64_t k = 0; k < Group; ++k) prefetch_ahead(hc + k * hsx);
+                    if (prefetch_at<F>(z)) {
+                        for (std::uint64_t k = 0; k <= Group; ++k) prefetch_ahead<F>(ec + k * sx);
+                        for (std::uint64_t k = 0; k < Group; ++k) prefetch_ahead<F>(hc + k * hsx);
                     }
                     for (std::uint64_t k = 0; k < Group; ++k) h_cell(hc + k * hsx, ec + k * sx, sx, sy, c);
                 }
@@ -56,9 +56,9 @@ bool h_planes(Cell* h, std::uint64_t h_edge, const Cell* e, std::uint64_t n, dou
             const Cell* erow = e + (x * n + y) * n;
             Cell* hrow = h + (x * h_edge + y) * h_edge;
             for (z = 1; z < end; ++z) {
-                if constexpr (Prefetch) {
-                    prefetch_ahead(erow + z + sx);
-                    prefetch_ahead(hrow + z);
+                if (prefetch_at<F>(z)) {
+                    prefetch_ahead<F>(erow + z + sx);
+                    prefetch_ahead<F>(hrow + z);
                 }
                 h_cell(hrow + z, erow + z, sx, sy, c);
             }
@@ -70,7 +70,7 @@ bool h_planes(Cell* h, std::uint64_t h_edge, const Cell* e, std::uint64_t n, dou
 // E += c * curl(H) with backward differences of H over the x-planes
 // [x_begin, x_end), y and z in [2, N-2], like h_planes; true when the indices
 // end at x_end and N - 1.
-template <std::uint64_t Group, bool Prefetch>
+template <std::uint64_t Group, Fetch F>
 bool e_planes(Cell* e, std::uint64_t n, const Cell* h, std::uint64_t h_edge, double coef,
               std::uint64_t x_begin, std::uint64_t x_end) {
     const std::uint64_t end = n - 1;
@@ -89,10 +89,10 @@ bool e_planes(Cell* e, std::uint64_t n, const Cell* h, std::uint64_t h_edge, dou
                 for (z = 2; z < end; ++z) {
                     const Cell* hc = hrow + z;
                     Cell* ec = erow + z;
-                    if constexpr (Prefetch) {
-                        prefetch_ahead(hc - sx);
-                        for (std::uint64_t k = 0; k < Group; ++k) prefetch_ahead(hc + k * sx);
-                        for (std::uint64_t k = 0; k < Group; ++k) prefetch_ahead(ec + k * esx);
+                    if (prefetch_at<F>(z)) {
+                        prefetch_ahead<F>(hc - sx);
+                        for (std::uint64_t k = 0; k < Group; ++k) prefetch_ahead<F>(hc + k * sx);
+                        for (std::uint64_t k = 0; k < Group; ++k) prefetch_ahead<F>(ec + k * esx);
                     }
                     for (std::uint64_t k = 0; k < Group; ++k) e_cell(ec + k * esx, hc + k * sx, sx, sy, c);
                 }
@@ -104,9 +104,9 @@ bool e_planes(Cell* e, std::uint64_t n, const Cell* h, std::uint64_t h_edge, dou
             Cell* erow = e + (x * n + y) * n;
             const Cell* hrow = h + (x * h_edge + y) * h_edge;
             for (z = 2; z < end; ++z) {
-                if constexpr (Prefetch) {
-                    prefetch_ahead(hrow + z);
-                    prefetch_ahead(erow + z);
+                if (prefetch_at<F>(z)) {
+                    prefetch_ahead<F>(hrow + z);
+                    prefetch_ahead<F>(erow + z);
                 }
                 e_cell(erow + z, hrow + z, sx, sy, c);
             }

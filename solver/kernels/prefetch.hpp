@@ -25,10 +25,21 @@
 namespace nembo::NEMBO_VARIANT {
 namespace {
 
-// How far ahead of the current cell the streams are fetched, in cells (3 KiB
-// of each stream). Measured: 64 to 128 cells all reach the plateau at grid
-// size 192; less leaves bandwidth unused.
-constexpr std::uint64_t prefetch_distance = 96;
+// What a schedule asks of the software prefetch: nothing; the lines of each
+// stream a short distance ahead into the first level cache, for every cell;
+// or each line once, twice as far ahead, into the second level cache only.
+// The first suits a few streams (plane by plane: two). Grouped planes stream
+// nine at once, and at the first distance their prefetched lines alone fill
+// a 32 KiB first level cache: the second keeps them out of it and leaves the
+// last step to the hardware.
+enum class Fetch { none, l1, l2 };
+
+// How far ahead of the current cell the streams are fetched, in cells: 3 KiB
+// of each stream into the first level cache (measured: 64 to 128 cells all
+// reach the plateau at grid size 192; less leaves bandwidth unused), 8 KiB
+// into the second.
+constexpr std::uint64_t l1_prefetch_distance = 96;
+constexpr std::uint64_t l2_prefetch_distance = 256;
 
 // How many consecutive x-planes one pass of the y and z loops updates. Each
 // plane's update reads the other field's plane next to it (x + 1 for H, x - 1
@@ -45,12 +56,28 @@ constexpr std::uint64_t prefetch_distance = 96;
 // left over done one by one.
 constexpr std::uint64_t plane_group = 4;
 
-// Fetches the cache line prefetch_distance cells after `cell` into the first
-// level cache. Near the end of a block that line lies beyond it: the address
-// is formed as an integer, and a prefetch never faults.
+// Fetches the cache line the schedule's distance after `cell` into its cache
+// level. Near the end of a block that line lies beyond it: the address is
+// formed as an integer, and a prefetch never faults.
+template <Fetch F>
 [[gnu::always_inline]] inline void prefetch_ahead(const Cell* cell) {
-    const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(cell) + prefetch_distance * sizeof(Cell);
-    _mm_prefetch(reinterpret_cast<const char*>(address), _MM_HINT_T0);
+    if constexpr (F == Fetch::l1) {
+        const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(cell) + l1_prefetch_distance * sizeof(Cell);
+        _mm_prefetch(reinterpret_cast<const char*>(address), _MM_HINT_T0);
+    } else if constexpr (F == Fetch::l2) {
+        const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(cell) + l2_prefetch_distance * sizeof(Cell);
+        _mm_prefetch(reinterpret_cast<const char*>(address), _MM_HINT_T1);
+    }
+}
+
+// Whether the one-cell kernels prefetch at cell z of a row: every cell for
+// the first level, every second (one per 64-byte line of two cells) for the
+// second; never without prefetch.
+template <Fetch F>
+[[gnu::always_inline]] inline bool prefetch_at(std::uint64_t z) {
+    if constexpr (F == Fetch::l1) return true;
+    if constexpr (F == Fetch::l2) return (z & 1) == 0;
+    return false;
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 #pragma once
 // The sweeps under each schedule, for every kernel shape: the shape's header
-// defines the templates h_planes<Group, Prefetch> and e_planes<Group,
-// Prefetch> (a slab of x-planes) and then includes this file.
+// defines the templates h_planes<Group, Fetch> and e_planes<Group, Fetch> (a
+// slab of x-planes) and then includes this file.
 #include <cstdint>
 
 #include "solver/grid.hpp"
@@ -22,13 +22,15 @@ bool sweep_h_planes(Cell* h, std::uint64_t h_edge, const Cell* e, std::uint64_t 
     case Schedule::plain:
         break;
     case Schedule::prefetch:
-        return h_planes<1, true>(h, h_edge, e, e_edge, coef, x_begin, x_end);
+        return h_planes<1, Fetch::l1>(h, h_edge, e, e_edge, coef, x_begin, x_end);
     case Schedule::groups:
-        return h_planes<plane_group, false>(h, h_edge, e, e_edge, coef, x_begin, x_end);
+        return h_planes<plane_group, Fetch::none>(h, h_edge, e, e_edge, coef, x_begin, x_end);
     case Schedule::groups_prefetch:
-        return h_planes<plane_group, true>(h, h_edge, e, e_edge, coef, x_begin, x_end);
+        return h_planes<plane_group, Fetch::l1>(h, h_edge, e, e_edge, coef, x_begin, x_end);
+    case Schedule::groups_l2_prefetch:
+        return h_planes<plane_group, Fetch::l2>(h, h_edge, e, e_edge, coef, x_begin, x_end);
     }
-    return h_planes<1, false>(h, h_edge, e, e_edge, coef, x_begin, x_end);
+    return h_planes<1, Fetch::none>(h, h_edge, e, e_edge, coef, x_begin, x_end);
 }
 
 // The E sweep over the x-planes [x_begin, x_end), which must lie in [2, N-2].
@@ -38,13 +40,15 @@ bool sweep_e_planes(Cell* e, std::uint64_t e_edge, const Cell* h, std::uint64_t 
     case Schedule::plain:
         break;
     case Schedule::prefetch:
-        return e_planes<1, true>(e, e_edge, h, h_edge, coef, x_begin, x_end);
+        return e_planes<1, Fetch::l1>(e, e_edge, h, h_edge, coef, x_begin, x_end);
     case Schedule::groups:
-        return e_planes<plane_group, false>(e, e_edge, h, h_edge, coef, x_begin, x_end);
+        return e_planes<plane_group, Fetch::none>(e, e_edge, h, h_edge, coef, x_begin, x_end);
     case Schedule::groups_prefetch:
-        return e_planes<plane_group, true>(e, e_edge, h, h_edge, coef, x_begin, x_end);
+        return e_planes<plane_group, Fetch::l1>(e, e_edge, h, h_edge, coef, x_begin, x_end);
+    case Schedule::groups_l2_prefetch:
+        return e_planes<plane_group, Fetch::l2>(e, e_edge, h, h_edge, coef, x_begin, x_end);
     }
-    return e_planes<1, false>(e, e_edge, h, h_edge, coef, x_begin, x_end);
+    return e_planes<1, Fetch::none>(e, e_edge, h, h_edge, coef, x_begin, x_end);
 }
 
 // H -= c * curl(E) over x, y, z in [1, N-3]; true when all three loop indices

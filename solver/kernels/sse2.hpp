@@ -74,7 +74,7 @@ namespace {
 // together through the y and z loops (see prefetch.hpp): each pass of z does
 // four cells of every plane of the group, the remainder one cell of every
 // plane; the planes left over go one by one.
-template <std::uint64_t Group, bool Prefetch>
+template <std::uint64_t Group, Fetch F>
 bool h_planes(Cell* h, std::uint64_t h_edge, const Cell* e, std::uint64_t n, double coef,
               std::uint64_t x_begin, std::uint64_t x_end) {
     const std::uint64_t last = n - 3;
@@ -90,14 +90,14 @@ bool h_planes(Cell* h, std::uint64_t h_edge, const Cell* e, std::uint64_t n, dou
                 const Cell* e_row = e + (x * n + y) * n;
                 Cell* h_row = h + (x * h_edge + y) * h_edge;
                 for (z = 1; z + 3 <= last; z += 4) {
-                    if constexpr (Prefetch) {
+                    if constexpr (F != Fetch::none) {
                         for (std::uint64_t k = 0; k <= Group; ++k) {
-                            prefetch_ahead(e_row + z + k * ex_step);
-                            prefetch_ahead(e_row + z + k * ex_step + 2);
+                            prefetch_ahead<F>(e_row + z + k * ex_step);
+                            prefetch_ahead<F>(e_row + z + k * ex_step + 2);
                         }
                         for (std::uint64_t k = 0; k < Group; ++k) {
-                            prefetch_ahead(h_row + z + k * hx_step);
-                            prefetch_ahead(h_row + z + k * hx_step + 2);
+                            prefetch_ahead<F>(h_row + z + k * hx_step);
+                            prefetch_ahead<F>(h_row + z + k * hx_step + 2);
                         }
                     }
                     for (std::uint64_t k = 0; k < Group; ++k) {
@@ -123,11 +123,11 @@ bool h_planes(Cell* h, std::uint64_t h_edge, const Cell* e, std::uint64_t n, dou
             const Cell* e_row = e + (x * n + y) * n;
             Cell* h_row = h + (x * h_edge + y) * h_edge;
             for (z = 1; z + 3 <= last; z += 4) {
-                if constexpr (Prefetch) {
-                    prefetch_ahead(e_row + z + ex_step);
-                    prefetch_ahead(e_row + z + ex_step + 2);
-                    prefetch_ahead(h_row + z);
-                    prefetch_ahead(h_row + z + 2);
+                if constexpr (F != Fetch::none) {
+                    prefetch_ahead<F>(e_row + z + ex_step);
+                    prefetch_ahead<F>(e_row + z + ex_step + 2);
+                    prefetch_ahead<F>(h_row + z);
+                    prefetch_ahead<F>(h_row + z + 2);
                 }
                 h_cell(h_row + z, e_row + z, ey_step, ex_step, coef);
                 h_cell(h_row + z + 1, e_row + z + 1, ey_step, ex_step, coef);
@@ -143,7 +143,7 @@ bool h_planes(Cell* h, std::uint64_t h_edge, const Cell* e, std::uint64_t n, dou
 
 // E over the x-planes [x_begin, x_end), y and z from 2 to N - 2; true when
 // the indices end at x_end and N - 1. Grouped like h_planes.
-template <std::uint64_t Group, bool Prefetch>
+template <std::uint64_t Group, Fetch F>
 bool e_planes(Cell* e, std::uint64_t n, const Cell* h, std::uint64_t h_edge, double coef,
               std::uint64_t x_begin, std::uint64_t x_end) {
     const std::uint64_t last = n - 2;
@@ -159,14 +159,14 @@ bool e_planes(Cell* e, std::uint64_t n, const Cell* h, std::uint64_t h_edge, dou
                 Cell* e_row = e + (x * n + y) * n;
                 const Cell* h_row = h + (x * h_edge + y) * h_edge;
                 for (z = 2; z + 3 <= last; z += 4) {
-                    if constexpr (Prefetch) {
-                        prefetch_ahead(h_row + z - hx_step);
-                        prefetch_ahead(h_row + z - hx_step + 2);
+                    if constexpr (F != Fetch::none) {
+                        prefetch_ahead<F>(h_row + z - hx_step);
+                        prefetch_ahead<F>(h_row + z - hx_step + 2);
                         for (std::uint64_t k = 0; k < Group; ++k) {
-                            prefetch_ahead(h_row + z + k * hx_step);
-                            prefetch_ahead(h_row + z + k * hx_step + 2);
-                            prefetch_ahead(e_row + z + k * ex_step);
-                            prefetch_ahead(e_row + z + k * ex_step + 2);
+                            prefetch_ahead<F>(h_row + z + k * hx_step);
+                            prefetch_ahead<F>(h_row + z + k * hx_step + 2);
+                            prefetch_ahead<F>(e_row + z + k * ex_step);
+                            prefetch_ahead<F>(e_row + z + k * ex_step + 2);
                         }
                     }
                     for (std::uint64_t k = 0; k < Group; ++k) {
@@ -192,11 +192,11 @@ bool e_planes(Cell* e, std::uint64_t n, const Cell* h, std::uint64_t h_edge, dou
             Cell* e_row = e + (x * n + y) * n;
             const Cell* h_row = h + (x * h_edge + y) * h_edge;
             for (z = 2; z + 3 <= last; z += 4) {
-                if constexpr (Prefetch) {
-                    prefetch_ahead(h_row + z);
-                    prefetch_ahead(h_row + z + 2);
-                    prefetch_ahead(e_row + z);
-                    prefetch_ahead(e_row + z + 2);
+                if constexpr (F != Fetch::none) {
+                    prefetch_ahead<F>(h_row + z);
+                    prefetch_ahead<F>(h_row + z + 2);
+                    prefetch_ahead<F>(e_row + z);
+                    prefetch_ahead<F>(e_row + z + 2);
                 }
                 e_cell(e_row + z, h_row + z, hy_step, hx_step, coef);
                 e_cell(e_row + z + 1, h_row + z + 1, hy_step, hx_step, coef);

@@ -21,7 +21,7 @@ using solver_test::runnable;
 using solver_test::snapshot;
 
 constexpr Schedule all_schedules[] = {Schedule::plain, Schedule::prefetch, Schedule::groups,
-                                      Schedule::groups_prefetch};
+                                      Schedule::groups_prefetch, Schedule::groups_l2_prefetch};
 static_assert(sizeof(all_schedules) / sizeof(all_schedules[0]) == schedule_count);
 
 // The driven soft Gaussian, stepped with one forced schedule. Size 64 sweeps
@@ -107,28 +107,29 @@ TEST(Schedules, ChoiceIsTheBestMedianRelativeToEachRound) {
     // slower as a whole (that cancels out); in round 2 plain alone ran fast,
     // as when another worker pauses (one round does not decide).
     const double times[] = {
-        1.0, 1.2, 0.9, 1.1,  // round 0, mean 1.05
-        3.0, 3.6, 2.7, 3.3,  // round 1
-        0.5, 1.2, 0.9, 1.1,  // round 2
+        1.0, 1.2, 0.9, 1.1, 1.3,  // round 0, mean 1.1
+        3.0, 3.6, 2.7, 3.3, 3.9,  // round 1
+        0.5, 1.2, 0.9, 1.1, 1.3,  // round 2, mean 1.0
     };
     const ScheduleChoice choice = choose_schedule(times, 3);
     EXPECT_EQ(choice.picked, Schedule::groups);
     EXPECT_EQ(choice.rounds, 3u);
-    EXPECT_NEAR(choice.relative[0], 1.0 / 1.05, 1e-12);
-    EXPECT_NEAR(choice.relative[1], 1.2 / 1.05, 1e-12);
-    EXPECT_NEAR(choice.relative[2], 0.9 / 1.05, 1e-12);
-    EXPECT_NEAR(choice.relative[3], 1.1 / 1.05, 1e-12);
+    EXPECT_NEAR(choice.relative[0], 1.0 / 1.1, 1e-12);
+    EXPECT_NEAR(choice.relative[1], 1.2 / 1.1, 1e-12);
+    EXPECT_NEAR(choice.relative[2], 0.9 / 1.1, 1e-12);
+    EXPECT_NEAR(choice.relative[3], 1.1 / 1.1, 1e-12);
+    EXPECT_NEAR(choice.relative[4], 1.3 / 1.1, 1e-12);
     // With two rounds the median is the mean of both.
     const ScheduleChoice two = choose_schedule(times + schedule_count, 2);
-    EXPECT_NEAR(two.relative[0], 0.5 * (1.0 / 1.05 + 0.5 / 0.925), 1e-12);
+    EXPECT_NEAR(two.relative[0], 0.5 * (1.0 / 1.1 + 0.5 / 1.0), 1e-12);
 }
 
 TEST(Schedules, ChoiceTiesAndNoRoundsGoToPlain) {
-    const double level[] = {1.0, 1.0, 1.0, 1.0};
+    const double level[] = {1.0, 1.0, 1.0, 1.0, 1.0};
     EXPECT_EQ(choose_schedule(level, 1).picked, Schedule::plain);
-    const double later_tie[] = {2.0, 1.0, 1.0, 1.5};
+    const double later_tie[] = {2.0, 1.0, 1.0, 1.5, 1.0};
     EXPECT_EQ(choose_schedule(later_tie, 1).picked, Schedule::prefetch);
-    const double zero[] = {0.0, 0.0, 0.0, 0.0};  // a clock too coarse to see the sweeps
+    const double zero[] = {0.0, 0.0, 0.0, 0.0, 0.0};  // a clock too coarse to see the sweeps
     EXPECT_EQ(choose_schedule(zero, 1).picked, Schedule::plain);
     EXPECT_EQ(choose_schedule(nullptr, 0).picked, Schedule::plain);
     EXPECT_EQ(choose_schedule(nullptr, 0).rounds, 0u);
@@ -160,6 +161,7 @@ TEST(Schedules, NamesAreDistinct) {
     EXPECT_STREQ(schedule_name(Schedule::prefetch), "prefetch");
     EXPECT_STREQ(schedule_name(Schedule::groups), "groups");
     EXPECT_STREQ(schedule_name(Schedule::groups_prefetch), "groups+prefetch");
+    EXPECT_STREQ(schedule_name(Schedule::groups_l2_prefetch), "groups+l2prefetch");
 }
 
 }  // namespace
