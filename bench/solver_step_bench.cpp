@@ -10,12 +10,17 @@
 //    worker and for all workers stepping concurrently, each with its own
 //    workload and grid. MGups is the sum of the workers' rates, as in a run.
 //    Each workload times the sweep schedules on its own grid while it
-//    initialises and steps with the fastest, as in a run.
+//    initialises and steps with the fastest, as in a run. Right after each
+//    measurement the same workers free their grids and measure the ceiling
+//    again (smaller arrays, fewer rounds): the row's share is of that one,
+//    since on a shared host the bandwidth left to us drifts by a third
+//    between the start and the end of this program.
 // 3. For the best variant (the best single-worker rate at 192) at sizes 128
 //    and 192 with one and with all workers: every candidate schedule forced
 //    on all workers, and the schedule the workloads pick themselves, in
-//    interleaved rounds (median of --rounds=R, default 3). The plain schedule
-//    (storage order, no grouping, no software prefetch) is the baseline.
+//    interleaved rounds (median of --rounds=R, default 3), each with its
+//    share of its own ceiling. The plain schedule (storage order, no
+//    grouping, no software prefetch) is the baseline.
 // 4. The worker's own timed loop (run_timed_loop) for one reporting worker:
 //    its work outside step() (check_step, the timer reads and the progress
 //    line, drawn into a null stream) as a share of an iteration, at sizes 64
@@ -88,15 +93,12 @@ Ceiling& ceiling() {
     return value;
 }
 
-double ceiling_for(std::uint32_t workers) {
-    return workers == 1 ? ceiling().one_worker : ceiling().all_workers;
-}
-
 struct StepRow {
     Isa isa = Isa::sse2;
     std::uint64_t size = 0;
     std::uint32_t workers = 0;
     double mgups = 0.0;
+    double ceiling = 0.0;  // MGups, measured right after the row (0: could not be)
     std::string error;
     std::vector<Schedule> schedules;  // each worker's, as it stepped
     double calibration_s = 0.0;       // the slowest worker's schedule calibration
@@ -117,13 +119,16 @@ std::string schedules_text(const std::vector<Schedule>& schedules) {
 }
 
 // One line of the schedule comparison: the median rate of each forced
-// candidate and of the workloads' own pick over the rounds.
+// candidate and of the workloads' own pick over the rounds, and the median of
+// each one's share of its own measurement's ceiling.
 struct ScheduleRow {
     Isa isa = Isa::sse2;
     std::uint64_t size = 0;
     std::uint32_t workers = 0;
     double candidate[schedule_count] = {};
+    double candidate_share[schedule_count] = {};
     double picked = 0.0;
+    double picked_share = 0.0;
     std::vector<Schedule> picks;  // every worker's pick in every round
     std::string error;
 };
@@ -175,57 +180,94 @@ MaybeError prepare(std::unique_ptr<Workload>& workload, Isa isa, std::uint64_t s
     return workload->initialize();
 }
 
+// MiB per array for `workers` workers: the requested size, but the arrays
+// of all workers together take at most half the free memory.
+std::size_t array_mib(std::uint32_t workers) {
+    std::size_t mib = settings().bandwidth_mib;
+    const std::uint64_t available_mib = available_physical_memory() >> 20;
+    if (available_mib != 0) {
+        const std::uint64_t fit = available_mib / (4 * std::uint64_t{workers});
+        if (fit < mib) mib = static_cast<std::size_t>(std::max<std::uint64_t>(fit, 16));
+    }
+    return mib;
+}
+
+std::size_t mib_elements(std::size_t mib) { return mib * std::size_t{1024 * 1024} / sizeof(double); }
+
+// The memory ceiling measured with each step measurement, by the same
+// workers right after it, so that a row and its ceiling see the same
+// machine: on a shared host the bandwidth left to us moves by a third within
+// minutes. Arrays of this many MiB (or the start's size if that is smaller),
+// best of a few rounds of a few passes.
+constexpr std::size_t row_ceiling_mib = 256;
+constexpr int row_ceiling_passes = 4;
+constexpr int row_ceiling_rounds = 2;
+
 // All workers step their own grids from a common start line until the span
 // has passed; each ends at its first iteration boundary after it. The
 // workloads initialise together, so each times the schedules with the others
 // running as they will in the timed loop; `forced`, when given, then replaces
-// every worker's pick.
+// every worker's pick. Then each worker frees its grid and the same workers
+// measure the row's ceiling.
 StepRow measure_steps(Isa isa, std::uint64_t size, std::uint32_t workers, const Schedule* forced = nullptr) {
     std::vector<double> rates(workers, 0.0);
     std::vector<double> calibration_s(workers, 0.0);
     std::vector<std::string> errors(workers);
     std::vector<Schedule> schedules(workers, Schedule::plain);
     const double span = settings().seconds;
+    const std::size_t ceiling_mib = std::min(row_ceiling_mib, array_mib(workers));
+    BandwidthRounds ceiling_rounds(workers, row_ceiling_rounds);
+    std::vector<char> ceiling_ready(workers, 0);
     run_pinned(workers, [&](std::uint32_t index, Barrier& start) {
-        std::unique_ptr<Workload> workload;
-        workload = create_workload("standing_wave", isa_name(isa), index);
-        MaybeError error;
-        if (!workload) error = MaybeError("no standing_wave workload for " + std::string(isa_name(isa)));
-        const bool large_pages = false;
-        if (!error) error = workload->allocate(GridParams{large_pages, size, 0.01});
-        start.arrive_and_wait();
-        if (!error) error = workload->initialize();
-        if (!error) {
-            const WorkloadProbe probe = variant_functions(isa).probe_workload(*workload);
-            calibration_s[index] = probe.calibration->spent_s;
-            if (forced != nullptr) *probe.schedule = *forced;
-            schedules[index] = *probe.schedule;
-        }
-        start.arrive_and_wait();
-        if (error) {
-            errors[index] = one_line(error.text());
-            return;
-        }
-        std::uint64_t iterations = 0;
-        const Clock::time_point t0 = Clock::now();
-        double elapsed = 0.0;
-        do {
-            error = workload->step();
-            if (!error) error = workload->check_step(iterations);
+        // The step part; every worker then takes part in the ceiling, so each
+        // passes the same barriers whatever became of its workload.
+        [&] {
+            std::unique_ptr<Workload> workload;
+            workload = create_workload("standing_wave", isa_name(isa), index);
+            MaybeError error;
+            if (!workload) error = MaybeError("no standing_wave workload for " + std::string(isa_name(isa)));
+            const bool large_pages = false;
+            if (!error) error = workload->allocate(GridParams{large_pages, size, 0.01});
+            start.arrive_and_wait();
+            if (!error) error = workload->initialize();
+            if (!error) {
+                const WorkloadProbe probe = variant_functions(isa).probe_workload(*workload);
+                calibration_s[index] = probe.calibration->spent_s;
+                if (forced != nullptr) *probe.schedule = *forced;
+                schedules[index] = *probe.schedule;
+            }
+            start.arrive_and_wait();
             if (error) {
                 errors[index] = one_line(error.text());
                 return;
             }
-            ++iterations;
-            elapsed = seconds_between(t0, Clock::now());
-        } while (elapsed < span);
-        rates[index] = static_cast<double>(workload->updates_per_iteration() * iterations) / elapsed / 1e6;
+            std::uint64_t iterations = 0;
+            const Clock::time_point t0 = Clock::now();
+            double elapsed = 0.0;
+            do {
+                error = workload->step();
+                if (!error) error = workload->check_step(iterations);
+                if (error) {
+                    errors[index] = one_line(error.text());
+                    return;
+                }
+                ++iterations;
+                elapsed = seconds_between(t0, Clock::now());
+            } while (elapsed < span);
+            rates[index] = static_cast<double>(workload->updates_per_iteration() * iterations) / elapsed / 1e6;
+        }();
+        start.arrive_and_wait();  // every grid is freed before the arrays are allocated
+        ceiling_ready[index] =
+            in_place_worker(index, start, mib_elements(ceiling_mib), row_ceiling_passes, ceiling_rounds) ? 1 : 0;
     });
-    StepRow row{isa, size, workers, 0.0, {}, schedules, 0.0};
+    StepRow row{isa, size, workers, 0.0, 0.0, {}, schedules, 0.0};
     for (std::uint32_t i = 0; i < workers; ++i) {
         row.mgups += rates[i];
         row.calibration_s = std::max(row.calibration_s, calibration_s[i]);
         if (row.error.empty() && !errors[i].empty()) row.error = errors[i];
+    }
+    if (std::count(ceiling_ready.begin(), ceiling_ready.end(), 1) == workers) {
+        row.ceiling = best_round(ceiling_rounds).bytes_per_second / bytes_per_update / 1e6;
     }
     return row;
 }
@@ -318,8 +360,7 @@ void step_benchmark(benchmark::State& state, Isa isa, std::uint64_t size, std::u
     }
     if (!row.error.empty()) state.SkipWithError(row.error.c_str());
     state.counters["MGups"] = row.mgups;
-    const double limit = ceiling_for(workers);
-    state.counters["pct_ceiling"] = limit > 0.0 ? 100.0 * row.mgups / limit : 0.0;
+    state.counters["pct_ceiling"] = row.ceiling > 0.0 ? 100.0 * row.mgups / row.ceiling : 0.0;
     step_rows().push_back(row);
 }
 
@@ -354,6 +395,7 @@ void schedule_benchmark(benchmark::State& state, std::uint64_t size, std::uint32
     row.workers = workers;
     const std::uint32_t entries = schedule_count + 1;
     std::vector<std::vector<double>> rates(entries);
+    std::vector<std::vector<double>> shares(entries);
     for (auto _ : state) {
         for (std::uint32_t round = 0; round < settings().rounds && row.error.empty(); ++round) {
             for (std::uint32_t k = 0; k < entries; ++k) {
@@ -365,14 +407,19 @@ void schedule_benchmark(benchmark::State& state, std::uint64_t size, std::uint32
                     break;
                 }
                 rates[entry].push_back(step.mgups);
+                shares[entry].push_back(step.ceiling > 0.0 ? step.mgups / step.ceiling : 0.0);
                 if (entry == schedule_count) row.picks.insert(row.picks.end(), step.schedules.begin(), step.schedules.end());
             }
         }
         state.SetIterationTime(settings().seconds * settings().rounds * entries);
     }
     if (!row.error.empty()) state.SkipWithError(row.error.c_str());
-    for (std::uint32_t s = 0; s < schedule_count; ++s) row.candidate[s] = median(rates[s]);
+    for (std::uint32_t s = 0; s < schedule_count; ++s) {
+        row.candidate[s] = median(rates[s]);
+        row.candidate_share[s] = median(shares[s]);
+    }
     row.picked = median(rates[schedule_count]);
+    row.picked_share = median(shares[schedule_count]);
     state.counters["picked_MGups"] = row.picked;
     state.counters["plain_MGups"] = row.candidate[0];
     schedule_rows().push_back(row);
@@ -392,27 +439,14 @@ void loop_benchmark(benchmark::State& state, std::uint64_t size) {
     overhead_rows().push_back(row);
 }
 
-// MiB per array for `workers` workers: the requested size, but the arrays
-// of all workers together take at most half the free memory.
-std::size_t array_mib(std::uint32_t workers) {
-    std::size_t mib = settings().bandwidth_mib;
-    const std::uint64_t available_mib = available_physical_memory() >> 20;
-    if (available_mib != 0) {
-        const std::uint64_t fit = available_mib / (4 * std::uint64_t{workers});
-        if (fit < mib) mib = static_cast<std::size_t>(std::max<std::uint64_t>(fit, 16));
-    }
-    return mib;
-}
-
 void measure_ceiling() {
     const int passes = 4;
     const int rounds = 3;
-    const auto elements = [](std::size_t mib) { return mib * std::size_t{1024 * 1024} / sizeof(double); };
     ceiling().one_worker_mib = array_mib(1);
     ceiling().all_workers_mib = array_mib(all_workers());
-    const BandwidthResult one = in_place_bandwidth(1, elements(ceiling().one_worker_mib), passes, rounds);
+    const BandwidthResult one = in_place_bandwidth(1, mib_elements(ceiling().one_worker_mib), passes, rounds);
     const BandwidthResult all =
-        in_place_bandwidth(all_workers(), elements(ceiling().all_workers_mib), passes, rounds);
+        in_place_bandwidth(all_workers(), mib_elements(ceiling().all_workers_mib), passes, rounds);
     ceiling().one_worker_bandwidth = one.bytes_per_second;
     ceiling().all_workers_bandwidth = all.bytes_per_second;
     ceiling().one_worker = one.bytes_per_second / bytes_per_update / 1e6;
@@ -435,60 +469,62 @@ void print_summary() {
     std::printf("\nload average (1 min) at the start %.2f, at the end %.2f, on %u cores: other work on the\n"
                 "machine lowers the figures, the all-worker ones most\n",
                 load_at_start(), load_average(), all);
-    std::printf("\nmemory ceiling: in-place update a[i] += s * b[i], two arrays per worker, best of 3 rounds,"
-                " %u bytes per update\n",
+    std::printf("\nmemory ceiling at the start: in-place update a[i] += s * b[i], two arrays per worker, best\n"
+                "of 3 rounds, %u bytes per update\n",
                 static_cast<unsigned>(bytes_per_update));
     std::printf("  %2u worker  %8.2f GB/s  -> %8.1f MGups   (2 x %zu MiB)\n", 1u,
                 ceiling().one_worker_bandwidth / 1e9, ceiling().one_worker, ceiling().one_worker_mib);
     std::printf("  %2u workers %8.2f GB/s  -> %8.1f MGups   (2 x %zu MiB each)\n", all,
                 ceiling().all_workers_bandwidth / 1e9, ceiling().all_workers, ceiling().all_workers_mib);
-    std::printf("\nevery variant with the schedule its workloads picked (worker order)\n");
-    std::printf("%-12s %5s %8s %10s %10s %10s  %-16s %s\n", "variant", "size", "workers", "MGups", "ceiling",
+    std::printf("\nevery variant with the schedule its workloads picked (worker order); each row's ceiling\n"
+                "is measured by its workers right after it (2 x %zu MiB each, best of %d rounds)\n",
+                std::min(row_ceiling_mib, ceiling().all_workers_mib), row_ceiling_rounds);
+    std::printf("%-12s %5s %8s %10s %10s %10s  %-18s %s\n", "variant", "size", "workers", "MGups", "ceiling",
                 "% ceiling", "schedule", "calibration");
     for (const StepRow& row : step_rows()) {
-        const double limit = ceiling_for(row.workers);
+        const double limit = row.ceiling;
         if (!row.error.empty()) {
             std::printf("%-12s %5llu %8u  %s\n", std::string(isa_name(row.isa)).c_str(),
                         static_cast<unsigned long long>(row.size), row.workers, row.error.c_str());
             continue;
         }
-        std::printf("%-12s %5llu %8u %10.1f %10.1f %9.1f%%  %-16s %.2f s\n", std::string(isa_name(row.isa)).c_str(),
+        std::printf("%-12s %5llu %8u %10.1f %10.1f %9.1f%%  %-18s %.2f s\n", std::string(isa_name(row.isa)).c_str(),
                     static_cast<unsigned long long>(row.size), row.workers, row.mgups, limit,
                     limit > 0.0 ? 100.0 * row.mgups / limit : 0.0, schedules_text(row.schedules).c_str(),
                     row.calibration_s);
     }
 
     if (!schedule_rows().empty()) {
-        std::printf("\nschedules of %s, MGups, median of %u interleaved rounds (%% of ceiling); \"picked\" is\n"
-                    "what the workloads chose themselves, \"plain\" the baseline (storage order, no grouping,\n"
-                    "no software prefetch)\n",
+        std::printf("\nschedules of %s, MGups, median of %u interleaved rounds (median share of each\n"
+                    "measurement's own ceiling); \"picked\" is what the workloads chose themselves, \"plain\" the\n"
+                    "baseline (storage order, no grouping, no software prefetch); \"vs plain\" and \"vs best\"\n"
+                    "compare the shares\n",
                     std::string(isa_name(schedule_rows().front().isa)).c_str(), settings().rounds);
         std::printf("%5s %8s", "size", "workers");
         for (std::uint32_t s = 0; s < schedule_count; ++s) {
-            std::printf(" %16s", schedule_name(static_cast<Schedule>(s)));
+            std::printf(" %18s", schedule_name(static_cast<Schedule>(s)));
         }
-        std::printf(" %16s %9s %9s  %s\n", "picked", "vs plain", "vs best", "picks");
+        std::printf(" %18s %9s %9s  %s\n", "picked", "vs plain", "vs best", "picks");
         for (const ScheduleRow& row : schedule_rows()) {
             std::printf("%5llu %8u", static_cast<unsigned long long>(row.size), row.workers);
             if (!row.error.empty()) {
                 std::printf("  %s\n", row.error.c_str());
                 continue;
             }
-            const double limit = ceiling_for(row.workers);
-            const auto cell = [&](double mgups) {
+            const auto cell = [&](double mgups, double share) {
                 char text[32];
-                std::snprintf(text, sizeof(text), "%.1f (%.0f%%)", mgups, limit > 0.0 ? 100.0 * mgups / limit : 0.0);
-                std::printf(" %16s", text);
+                std::snprintf(text, sizeof(text), "%.1f (%.0f%%)", mgups, 100.0 * share);
+                std::printf(" %18s", text);
             };
             double best = 0.0;
             for (std::uint32_t s = 0; s < schedule_count; ++s) {
-                cell(row.candidate[s]);
-                best = std::max(best, row.candidate[s]);
+                cell(row.candidate[s], row.candidate_share[s]);
+                best = std::max(best, row.candidate_share[s]);
             }
-            cell(row.picked);
-            const double plain = row.candidate[0];
-            std::printf(" %+8.1f%% %+8.1f%%  ", plain > 0.0 ? 100.0 * (row.picked / plain - 1.0) : 0.0,
-                        best > 0.0 ? 100.0 * (row.picked / best - 1.0) : 0.0);
+            cell(row.picked, row.picked_share);
+            const double plain = row.candidate_share[0];
+            std::printf(" %+8.1f%% %+8.1f%%  ", plain > 0.0 ? 100.0 * (row.picked_share / plain - 1.0) : 0.0,
+                        best > 0.0 ? 100.0 * (row.picked_share / best - 1.0) : 0.0);
             // How often each schedule was picked, over all workers and rounds.
             for (std::uint32_t s = 0; s < schedule_count; ++s) {
                 const auto count = std::count(row.picks.begin(), row.picks.end(), static_cast<Schedule>(s));
