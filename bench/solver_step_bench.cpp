@@ -17,10 +17,12 @@
 //    between the start and the end of this program.
 // 3. For the best variant (the best single-worker rate at 192) at sizes 128
 //    and 192 with one and with all workers: every candidate schedule forced
-//    on all workers, and the schedule the workloads pick themselves, in
-//    interleaved rounds (median of --rounds=R, default 3), each with its
-//    share of its own ceiling. The plain schedule (storage order, no
-//    grouping, no software prefetch) is the baseline.
+//    on all workers, and the schedule the workloads pick themselves, for half
+//    a span each, on the same grids one after another (the order rotating
+//    from round to round), then that round's ceiling; the median over
+//    --rounds=R rounds (default 5) of each one's rate and of its share of its
+//    round's ceiling. The plain schedule (storage order, no grouping, no
+//    software prefetch) is the baseline.
 // 4. The worker's own timed loop (run_timed_loop) for one reporting worker:
 //    its work outside step() (check_step, the timer reads and the progress
 //    line, drawn into a null stream) as a share of an iteration, at sizes 64
@@ -30,8 +32,9 @@
 // a table of all of them follows the run. Options besides Google
 // Benchmark's: --seconds=S, the timed span of each step measurement
 // (default 2), --rounds=R, the rounds of the schedule comparison (default
-// 3), and --bandwidth-mib=M, the size of each bandwidth array
-// (default 1024, less when the free memory would not hold them all).
+// 5), --schedule-isa=NAME, its variant instead of the best one, and
+// --bandwidth-mib=M, the size of each bandwidth array (default 1024, less
+// when the free memory would not hold them all).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -44,6 +47,7 @@
 #include <iostream>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <stop_token>
 #include <streambuf>
@@ -70,8 +74,9 @@ constexpr double bytes_per_update = 96.0;
 
 struct Settings {
     double seconds = 2.0;
-    std::uint32_t rounds = 3;
+    std::uint32_t rounds = 5;
     std::size_t bandwidth_mib = 1024;
+    std::optional<Isa> schedule_isa;  // the schedule comparison's variant, when chosen
 };
 
 Settings& settings() {
@@ -129,6 +134,10 @@ struct ScheduleRow {
     double candidate_share[schedule_count] = {};
     double picked = 0.0;
     double picked_share = 0.0;
+    // Medians over the rounds of the pick's rate against plain's and against
+    // the best candidate's (the highest median rate) in the same round.
+    double picked_vs_plain = 0.0;
+    double picked_vs_best = 0.0;
     std::vector<Schedule> picks;  // every worker's pick in every round
     std::string error;
 };
@@ -206,10 +215,9 @@ constexpr int row_ceiling_rounds = 2;
 // All workers step their own grids from a common start line until the span
 // has passed; each ends at its first iteration boundary after it. The
 // workloads initialise together, so each times the schedules with the others
-// running as they will in the timed loop; `forced`, when given, then replaces
-// every worker's pick. Then each worker frees its grid and the same workers
-// measure the row's ceiling.
-StepRow measure_steps(Isa isa, std::uint64_t size, std::uint32_t workers, const Schedule* forced = nullptr) {
+// running as they will in the timed loop. Then each worker frees its grid and
+// the same workers measure the row's ceiling.
+StepRow measure_steps(Isa isa, std::uint64_t size, std::uint32_t workers) {
     std::vector<double> rates(workers, 0.0);
     std::vector<double> calibration_s(workers, 0.0);
     std::vector<std::string> errors(workers);
@@ -233,7 +241,6 @@ StepRow measure_steps(Isa isa, std::uint64_t size, std::uint32_t workers, const 
             if (!error) {
                 const WorkloadProbe probe = variant_functions(isa).probe_workload(*workload);
                 calibration_s[index] = probe.calibration->spent_s;
-                if (forced != nullptr) *probe.schedule = *forced;
                 schedules[index] = *probe.schedule;
             }
             start.arrive_and_wait();
@@ -365,8 +372,9 @@ void step_benchmark(benchmark::State& state, Isa isa, std::uint64_t size, std::u
 }
 
 // The variant with the best single-worker rate at the largest size
-// measured; sse2 when there is none.
+// measured, unless --schedule-isa named one; sse2 when there is none.
 Isa best_variant() {
+    if (settings().schedule_isa) return *settings().schedule_isa;
     Isa best = Isa::sse2;
     double best_rate = -1.0;
     for (const StepRow& row : step_rows()) {
@@ -385,8 +393,85 @@ double median(std::vector<double> values) {
     return values.size() % 2 == 1 ? values[mid] : 0.5 * (values[mid - 1] + values[mid]);
 }
 
-// Rounds of: every candidate forced, then the workloads' own pick, each a
-// fresh set of workloads; the order within a round rotates.
+// One round of the schedule comparison: the workers allocate and initialise
+// one workload each (which calibrates, as in a run), then step it for a span
+// under every candidate forced and under the workload's own pick, in the
+// order that starts at entry `first`. Every entry runs on the same grids, in
+// the same few seconds, so what differs between them is the schedule and not
+// the pages the grids got or what the host did meanwhile. Then the workers
+// free their grids and measure the round's ceiling. rates[entry] is the
+// entry's MGups, summed over the workers (entry schedule_count: the pick).
+struct ScheduleRound {
+    double rates[schedule_count + 1] = {};
+    double ceiling = 0.0;  // MGups; 0 when it could not be measured
+    std::vector<Schedule> picks;
+    std::string error;
+};
+
+ScheduleRound measure_schedule_round(Isa isa, std::uint64_t size, std::uint32_t workers, std::uint32_t first) {
+    constexpr std::uint32_t entries = schedule_count + 1;
+    const double span = settings().seconds / 2.0;
+    std::vector<double> rates(static_cast<std::size_t>(entries) * workers, 0.0);
+    std::vector<std::string> errors(workers);
+    std::vector<Schedule> picks(workers, Schedule::plain);
+    const std::size_t ceiling_mib = std::min(row_ceiling_mib, array_mib(workers));
+    BandwidthRounds ceiling_rounds(workers, row_ceiling_rounds);
+    std::vector<char> ceiling_ready(workers, 0);
+    run_pinned(workers, [&](std::uint32_t index, Barrier& start) {
+        std::unique_ptr<Workload> workload = create_workload("standing_wave", isa_name(isa), index);
+        MaybeError error;
+        if (!workload) error = MaybeError("no standing_wave workload for " + std::string(isa_name(isa)));
+        const bool large_pages = false;
+        if (!error) error = workload->allocate(GridParams{large_pages, size, 0.01});
+        start.arrive_and_wait();
+        if (!error) error = workload->initialize();
+        Schedule* schedule = nullptr;
+        if (!error) {
+            schedule = variant_functions(isa).probe_workload(*workload).schedule;
+            picks[index] = *schedule;
+        }
+        std::uint64_t iterations = 0;
+        for (std::uint32_t k = 0; k < entries; ++k) {
+            const std::uint32_t entry = (first + k) % entries;
+            start.arrive_and_wait();
+            if (error) continue;  // still at every start line, so the others are not held up
+            *schedule = entry < schedule_count ? static_cast<Schedule>(entry) : picks[index];
+            const std::uint64_t before = iterations;
+            const Clock::time_point t0 = Clock::now();
+            double elapsed = 0.0;
+            do {
+                error = workload->step();
+                if (!error) error = workload->check_step(iterations);
+                if (error) break;
+                ++iterations;
+                elapsed = seconds_between(t0, Clock::now());
+            } while (elapsed < span);
+            if (!error) {
+                rates[static_cast<std::size_t>(entry) * workers + index] =
+                    static_cast<double>(workload->updates_per_iteration() * (iterations - before)) / elapsed / 1e6;
+            }
+        }
+        if (error) errors[index] = one_line(error.text());
+        workload.reset();
+        start.arrive_and_wait();  // every grid is freed before the arrays are allocated
+        ceiling_ready[index] =
+            in_place_worker(index, start, mib_elements(ceiling_mib), row_ceiling_passes, ceiling_rounds) ? 1 : 0;
+    });
+    ScheduleRound round;
+    for (std::uint32_t entry = 0; entry < entries; ++entry) {
+        for (std::uint32_t i = 0; i < workers; ++i) round.rates[entry] += rates[static_cast<std::size_t>(entry) * workers + i];
+    }
+    for (const std::string& error : errors) {
+        if (round.error.empty() && !error.empty()) round.error = error;
+    }
+    round.picks = picks;
+    if (std::count(ceiling_ready.begin(), ceiling_ready.end(), 1) == workers) {
+        round.ceiling = best_round(ceiling_rounds).bytes_per_second / bytes_per_update / 1e6;
+    }
+    return round;
+}
+
+// --rounds rounds of measure_schedule_round, the first entry rotating.
 void schedule_benchmark(benchmark::State& state, std::uint64_t size, std::uint32_t workers) {
     const Isa isa = best_variant();
     ScheduleRow row;
@@ -397,21 +482,19 @@ void schedule_benchmark(benchmark::State& state, std::uint64_t size, std::uint32
     std::vector<std::vector<double>> rates(entries);
     std::vector<std::vector<double>> shares(entries);
     for (auto _ : state) {
-        for (std::uint32_t round = 0; round < settings().rounds && row.error.empty(); ++round) {
-            for (std::uint32_t k = 0; k < entries; ++k) {
-                const std::uint32_t entry = (round + k) % entries;
-                const Schedule forced = static_cast<Schedule>(entry < schedule_count ? entry : 0);
-                const StepRow step = measure_steps(isa, size, workers, entry < schedule_count ? &forced : nullptr);
-                if (!step.error.empty()) {
-                    row.error = step.error;
-                    break;
-                }
-                rates[entry].push_back(step.mgups);
-                shares[entry].push_back(step.ceiling > 0.0 ? step.mgups / step.ceiling : 0.0);
-                if (entry == schedule_count) row.picks.insert(row.picks.end(), step.schedules.begin(), step.schedules.end());
+        for (std::uint32_t r = 0; r < settings().rounds && row.error.empty(); ++r) {
+            const ScheduleRound round = measure_schedule_round(isa, size, workers, r % entries);
+            if (!round.error.empty()) {
+                row.error = round.error;
+                break;
             }
+            for (std::uint32_t entry = 0; entry < entries; ++entry) {
+                rates[entry].push_back(round.rates[entry]);
+                shares[entry].push_back(round.ceiling > 0.0 ? round.rates[entry] / round.ceiling : 0.0);
+            }
+            row.picks.insert(row.picks.end(), round.picks.begin(), round.picks.end());
         }
-        state.SetIterationTime(settings().seconds * settings().rounds * entries);
+        state.SetIterationTime(settings().seconds / 2.0 * settings().rounds * entries);
     }
     if (!row.error.empty()) state.SkipWithError(row.error.c_str());
     for (std::uint32_t s = 0; s < schedule_count; ++s) {
@@ -420,6 +503,19 @@ void schedule_benchmark(benchmark::State& state, std::uint64_t size, std::uint32
     }
     row.picked = median(rates[schedule_count]);
     row.picked_share = median(shares[schedule_count]);
+    std::uint32_t best = 0;
+    for (std::uint32_t s = 1; s < schedule_count; ++s) {
+        if (row.candidate[s] > row.candidate[best]) best = s;
+    }
+    std::vector<double> vs_plain;
+    std::vector<double> vs_best;
+    for (std::size_t r = 0; r < rates[schedule_count].size(); ++r) {
+        const double picked = rates[schedule_count][r];
+        if (rates[0][r] > 0.0) vs_plain.push_back(picked / rates[0][r]);
+        if (rates[best][r] > 0.0) vs_best.push_back(picked / rates[best][r]);
+    }
+    row.picked_vs_plain = median(vs_plain);
+    row.picked_vs_best = median(vs_best);
     state.counters["picked_MGups"] = row.picked;
     state.counters["plain_MGups"] = row.candidate[0];
     schedule_rows().push_back(row);
@@ -495,10 +591,11 @@ void print_summary() {
     }
 
     if (!schedule_rows().empty()) {
-        std::printf("\nschedules of %s, MGups, median of %u interleaved rounds (median share of each\n"
-                    "measurement's own ceiling); \"picked\" is what the workloads chose themselves, \"plain\" the\n"
-                    "baseline (storage order, no grouping, no software prefetch); \"vs plain\" and \"vs best\"\n"
-                    "compare the shares\n",
+        std::printf("\nschedules of %s, MGups, median of %u rounds (median share of the round's ceiling); each\n"
+                    "round steps one set of grids under every schedule in turn; \"picked\" is what the\n"
+                    "workloads chose themselves, \"plain\" the baseline (storage order, no grouping, no software\n"
+                    "prefetch); \"vs plain\" and \"vs best\" are medians of the pick's rate against plain's and\n"
+                    "against the best candidate's (highest median) in the same round\n",
                     std::string(isa_name(schedule_rows().front().isa)).c_str(), settings().rounds);
         std::printf("%5s %8s", "size", "workers");
         for (std::uint32_t s = 0; s < schedule_count; ++s) {
@@ -516,15 +613,9 @@ void print_summary() {
                 std::snprintf(text, sizeof(text), "%.1f (%.0f%%)", mgups, 100.0 * share);
                 std::printf(" %18s", text);
             };
-            double best = 0.0;
-            for (std::uint32_t s = 0; s < schedule_count; ++s) {
-                cell(row.candidate[s], row.candidate_share[s]);
-                best = std::max(best, row.candidate_share[s]);
-            }
+            for (std::uint32_t s = 0; s < schedule_count; ++s) cell(row.candidate[s], row.candidate_share[s]);
             cell(row.picked, row.picked_share);
-            const double plain = row.candidate_share[0];
-            std::printf(" %+8.1f%% %+8.1f%%  ", plain > 0.0 ? 100.0 * (row.picked_share / plain - 1.0) : 0.0,
-                        best > 0.0 ? 100.0 * (row.picked_share / best - 1.0) : 0.0);
+            std::printf(" %+8.1f%% %+8.1f%%  ", 100.0 * (row.picked_vs_plain - 1.0), 100.0 * (row.picked_vs_best - 1.0));
             // How often each schedule was picked, over all workers and rounds.
             for (std::uint32_t s = 0; s < schedule_count; ++s) {
                 const auto count = std::count(row.picks.begin(), row.picks.end(), static_cast<Schedule>(s));
@@ -566,6 +657,9 @@ bool take_options(int& argc, char** argv) {
             const long long rounds = std::atoll(arg + 9);
             if (rounds <= 0) return false;
             settings().rounds = static_cast<std::uint32_t>(rounds);
+        } else if (std::strncmp(arg, "--schedule-isa=", 15) == 0) {
+            settings().schedule_isa = parse_isa(arg + 15);
+            if (!settings().schedule_isa || check_isa_support(arg + 15)) return false;
         } else if (std::strncmp(arg, "--bandwidth-mib=", 16) == 0) {
             const long long mib = std::atoll(arg + 16);
             if (mib <= 0) return false;
@@ -585,7 +679,9 @@ int main(int argc, char** argv) {
     using namespace nembo;
     using namespace nembo::bench;
     if (!take_options(argc, argv)) {
-        std::fprintf(stderr, "--seconds, --rounds and --bandwidth-mib need a positive number\n");
+        std::fprintf(stderr,
+                     "--seconds, --rounds and --bandwidth-mib need a positive number, --schedule-isa a variant\n"
+                     "this processor runs\n");
         return 1;
     }
     benchmark::Initialize(&argc, argv);
