@@ -5,6 +5,11 @@
 //    (one private pair of arrays per worker, pinned as the numa plan pins).
 //    A sweep reads the other field's cell and its own cell and writes its
 //    own back: 96 bytes per counted update, so ceiling = bandwidth / 96.
+//    Beside each, the same update reading b twice, one plane of a size-192
+//    grid apart: the same memory traffic, with the third stream into the
+//    first level cache that a sweep cannot avoid (it reads every plane of
+//    the other field as the plane ahead and again as its own). Its share of
+//    the ceiling is what this processor gives such a pattern.
 // 2. One solver step (step() and the standing wave's check_step) of every
 //    variant this processor can execute, at sizes 64, 128 and 192, for one
 //    worker and for all workers stepping concurrently, each with its own
@@ -89,6 +94,8 @@ struct Ceiling {
     double all_workers = 0.0;
     double one_worker_bandwidth = 0.0;  // bytes per second
     double all_workers_bandwidth = 0.0;
+    double one_worker_shifted = 0.0;  // bytes per second, b read twice a plane apart
+    double all_workers_shifted = 0.0;
     std::size_t one_worker_mib = 0;  // size of each array
     std::size_t all_workers_mib = 0;
 };
@@ -540,11 +547,19 @@ void measure_ceiling() {
     const int rounds = 3;
     ceiling().one_worker_mib = array_mib(1);
     ceiling().all_workers_mib = array_mib(all_workers());
+    // One x-plane of a size-192 grid, in doubles.
+    constexpr std::size_t plane = std::size_t{194} * 194 * (sizeof(Cell) / sizeof(double));
     const BandwidthResult one = in_place_bandwidth(1, mib_elements(ceiling().one_worker_mib), passes, rounds);
+    const BandwidthResult one_shifted =
+        in_place_bandwidth(1, mib_elements(ceiling().one_worker_mib), passes, rounds, plane);
     const BandwidthResult all =
         in_place_bandwidth(all_workers(), mib_elements(ceiling().all_workers_mib), passes, rounds);
+    const BandwidthResult all_shifted =
+        in_place_bandwidth(all_workers(), mib_elements(ceiling().all_workers_mib), passes, rounds, plane);
     ceiling().one_worker_bandwidth = one.bytes_per_second;
     ceiling().all_workers_bandwidth = all.bytes_per_second;
+    ceiling().one_worker_shifted = one_shifted.bytes_per_second;
+    ceiling().all_workers_shifted = all_shifted.bytes_per_second;
     ceiling().one_worker = one.bytes_per_second / bytes_per_update / 1e6;
     ceiling().all_workers = all.bytes_per_second / bytes_per_update / 1e6;
 }
@@ -572,6 +587,13 @@ void print_summary() {
                 ceiling().one_worker_bandwidth / 1e9, ceiling().one_worker, ceiling().one_worker_mib);
     std::printf("  %2u workers %8.2f GB/s  -> %8.1f MGups   (2 x %zu MiB each)\n", all,
                 ceiling().all_workers_bandwidth / 1e9, ceiling().all_workers, ceiling().all_workers_mib);
+    const auto percent = [](double part, double whole) { return whole > 0.0 ? 100.0 * part / whole : 0.0; };
+    std::printf("the same update reading b twice, one size-192 plane apart, as a sweep reads the other field\n"
+                "(same memory traffic, a third stream into the first level cache; right after each ceiling):\n");
+    std::printf("  %2u worker  %8.2f GB/s  = %5.1f%% of the ceiling\n", 1u, ceiling().one_worker_shifted / 1e9,
+                percent(ceiling().one_worker_shifted, ceiling().one_worker_bandwidth));
+    std::printf("  %2u workers %8.2f GB/s  = %5.1f%% of the ceiling\n", all, ceiling().all_workers_shifted / 1e9,
+                percent(ceiling().all_workers_shifted, ceiling().all_workers_bandwidth));
     std::printf("\nevery variant with the schedule its workloads picked (worker order); each row's ceiling\n"
                 "is measured by its workers right after it (2 x %zu MiB each, best of %d rounds)\n",
                 std::min(row_ceiling_mib, ceiling().all_workers_mib), row_ceiling_rounds);
