@@ -51,7 +51,7 @@ struct ScheduleChoice {
 // (the whole grid when it is smaller).
 inline constexpr std::uint32_t calibration_min_rounds = 3;
 inline constexpr std::uint32_t calibration_max_rounds = 15;
-inline constexpr double calibration_budget_s = 0.4;
+inline constexpr double calibration_budget_s = 0.5;
 inline constexpr std::uint64_t calibration_slab_cells = std::uint64_t{3} << 19;
 
 // Planes in the calibration slab of a grid with this edge: enough whole
