@@ -217,7 +217,7 @@ std::size_t mib_elements(std::size_t mib) { return mib * std::size_t{1024 * 1024
 // best of a few rounds of a few passes.
 constexpr std::size_t row_ceiling_mib = 256;
 constexpr int row_ceiling_passes = 4;
-constexpr int row_ceiling_rounds = 2;
+constexpr int row_ceiling_rounds = 3;
 
 // All workers step their own grids from a common start line until the span
 // has passed; each ends at its first iteration boundary after it. The
