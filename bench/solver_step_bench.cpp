@@ -15,19 +15,20 @@
 //    worker and for all workers stepping concurrently, each with its own
 //    workload and grid. MGups is the sum of the workers' rates, as in a run.
 //    Each workload times the sweep schedules on its own grid while it
-//    initialises and steps with the fastest, as in a run. Right after each
-//    measurement the same workers free their grids and measure the ceiling
-//    again (smaller arrays, fewer rounds): the row's share is of that one,
-//    since on a shared host the bandwidth left to us drifts by a third
-//    between the start and the end of this program.
+//    initialises and steps with the fastest, as in a run. Just before and
+//    right after each measurement the same workers, with no grids allocated,
+//    measure the ceiling again (smaller arrays, fewer rounds): the row's
+//    share is of the better of those two, since on a shared host the
+//    bandwidth left to us drifts by a third between the start and the end
+//    of this program.
 // 3. For the best variant (the best single-worker rate at 192) at sizes 128
 //    and 192 with one and with all workers: every candidate schedule forced
 //    on all workers, and the schedule the workloads pick themselves, for half
 //    a span each, on the same grids one after another (the order rotating
-//    from round to round), then that round's ceiling; the median over
-//    --rounds=R rounds (default 5) of each one's rate and of its share of its
-//    round's ceiling. The plain schedule (storage order, no grouping, no
-//    software prefetch) is the baseline.
+//    from round to round), between two measurements of that round's ceiling;
+//    the median over --rounds=R rounds (default 5) of each one's rate and of
+//    its share of its round's ceiling. The plain schedule (storage order, no
+//    grouping, no software prefetch) is the baseline.
 // 4. The worker's own timed loop (run_timed_loop) for one reporting worker:
 //    its work outside step() (check_step, the timer reads and the progress
 //    line, drawn into a null stream) as a share of an iteration, at sizes 64
@@ -211,29 +212,60 @@ std::size_t array_mib(std::uint32_t workers) {
 std::size_t mib_elements(std::size_t mib) { return mib * std::size_t{1024 * 1024} / sizeof(double); }
 
 // The memory ceiling measured with each step measurement, by the same
-// workers right after it, so that a row and its ceiling see the same
-// machine: on a shared host the bandwidth left to us moves by a third within
-// minutes. Arrays of this many MiB (or the start's size if that is smaller),
-// best of a few rounds of a few passes.
+// workers just before and right after it, so that a row and its ceiling see
+// the same machine: on a shared host the bandwidth left to us moves by a
+// third within minutes. Arrays of this many MiB (or the start's size if that
+// is smaller), best of a few rounds of a few passes, before or after.
 constexpr std::size_t row_ceiling_mib = 256;
 constexpr int row_ceiling_passes = 4;
-constexpr int row_ceiling_rounds = 3;
+constexpr int row_ceiling_rounds = 2;
+
+class RowCeiling {
+public:
+    explicit RowCeiling(std::uint32_t workers)
+        : workers_(workers),
+          elements_(mib_elements(std::min(row_ceiling_mib, array_mib(workers)))),
+          before_(workers, row_ceiling_rounds),
+          after_(workers, row_ceiling_rounds),
+          ready_(2 * std::size_t{workers}, 0) {}
+
+    // Called by every worker, with no grid of its own allocated.
+    void measure_before(std::uint32_t index, Barrier& start) { measure(index, start, before_, 0); }
+    void measure_after(std::uint32_t index, Barrier& start) { measure(index, start, after_, workers_); }
+
+    // MGups: the better of the two; 0 when either could not be measured.
+    double mgups() const {
+        if (std::count(ready_.begin(), ready_.end(), 1) != static_cast<std::ptrdiff_t>(ready_.size())) return 0.0;
+        const double best = std::max(best_round(before_).bytes_per_second, best_round(after_).bytes_per_second);
+        return best / bytes_per_update / 1e6;
+    }
+
+private:
+    void measure(std::uint32_t index, Barrier& start, BandwidthRounds& rounds, std::size_t slot) {
+        ready_[slot + index] = in_place_worker(index, start, elements_, row_ceiling_passes, rounds) ? 1 : 0;
+    }
+
+    std::uint32_t workers_;
+    std::size_t elements_;
+    BandwidthRounds before_;
+    BandwidthRounds after_;
+    std::vector<char> ready_;
+};
 
 // All workers step their own grids from a common start line until the span
 // has passed; each ends at its first iteration boundary after it. The
 // workloads initialise together, so each times the schedules with the others
-// running as they will in the timed loop. Then each worker frees its grid and
-// the same workers measure the row's ceiling.
+// running as they will in the timed loop. The same workers measure the row's
+// ceiling just before and right after, with no grids allocated.
 StepRow measure_steps(Isa isa, std::uint64_t size, std::uint32_t workers) {
     std::vector<double> rates(workers, 0.0);
     std::vector<double> calibration_s(workers, 0.0);
     std::vector<std::string> errors(workers);
     std::vector<Schedule> schedules(workers, Schedule::plain);
     const double span = settings().seconds;
-    const std::size_t ceiling_mib = std::min(row_ceiling_mib, array_mib(workers));
-    BandwidthRounds ceiling_rounds(workers, row_ceiling_rounds);
-    std::vector<char> ceiling_ready(workers, 0);
+    RowCeiling row_ceiling(workers);
     run_pinned(workers, [&](std::uint32_t index, Barrier& start) {
+        row_ceiling.measure_before(index, start);
         // The step part; every worker then takes part in the ceiling, so each
         // passes the same barriers whatever became of its workload.
         [&] {
@@ -271,8 +303,7 @@ StepRow measure_steps(Isa isa, std::uint64_t size, std::uint32_t workers) {
             rates[index] = static_cast<double>(workload->updates_per_iteration() * iterations) / elapsed / 1e6;
         }();
         start.arrive_and_wait();  // every grid is freed before the arrays are allocated
-        ceiling_ready[index] =
-            in_place_worker(index, start, mib_elements(ceiling_mib), row_ceiling_passes, ceiling_rounds) ? 1 : 0;
+        row_ceiling.measure_after(index, start);
     });
     StepRow row{isa, size, workers, 0.0, 0.0, {}, schedules, 0.0};
     for (std::uint32_t i = 0; i < workers; ++i) {
@@ -280,9 +311,7 @@ StepRow measure_steps(Isa isa, std::uint64_t size, std::uint32_t workers) {
         row.calibration_s = std::max(row.calibration_s, calibration_s[i]);
         if (row.error.empty() && !errors[i].empty()) row.error = errors[i];
     }
-    if (std::count(ceiling_ready.begin(), ceiling_ready.end(), 1) == workers) {
-        row.ceiling = best_round(ceiling_rounds).bytes_per_second / bytes_per_update / 1e6;
-    }
+    row.ceiling = row_ceiling.mgups();
     return row;
 }
 
@@ -405,8 +434,8 @@ double median(std::vector<double> values) {
 // under every candidate forced and under the workload's own pick, in the
 // order that starts at entry `first`. Every entry runs on the same grids, in
 // the same few seconds, so what differs between them is the schedule and not
-// the pages the grids got or what the host did meanwhile. Then the workers
-// free their grids and measure the round's ceiling. rates[entry] is the
+// the pages the grids got or what the host did meanwhile. The workers
+// measure the round's ceiling just before and right after, with no grids. rates[entry] is the
 // entry's MGups, summed over the workers (entry schedule_count: the pick).
 struct ScheduleRound {
     double rates[schedule_count + 1] = {};
@@ -421,10 +450,9 @@ ScheduleRound measure_schedule_round(Isa isa, std::uint64_t size, std::uint32_t 
     std::vector<double> rates(static_cast<std::size_t>(entries) * workers, 0.0);
     std::vector<std::string> errors(workers);
     std::vector<Schedule> picks(workers, Schedule::plain);
-    const std::size_t ceiling_mib = std::min(row_ceiling_mib, array_mib(workers));
-    BandwidthRounds ceiling_rounds(workers, row_ceiling_rounds);
-    std::vector<char> ceiling_ready(workers, 0);
+    RowCeiling row_ceiling(workers);
     run_pinned(workers, [&](std::uint32_t index, Barrier& start) {
+        row_ceiling.measure_before(index, start);
         std::unique_ptr<Workload> workload = create_workload("standing_wave", isa_name(isa), index);
         MaybeError error;
         if (!workload) error = MaybeError("no standing_wave workload for " + std::string(isa_name(isa)));
@@ -461,8 +489,7 @@ ScheduleRound measure_schedule_round(Isa isa, std::uint64_t size, std::uint32_t 
         if (error) errors[index] = one_line(error.text());
         workload.reset();
         start.arrive_and_wait();  // every grid is freed before the arrays are allocated
-        ceiling_ready[index] =
-            in_place_worker(index, start, mib_elements(ceiling_mib), row_ceiling_passes, ceiling_rounds) ? 1 : 0;
+        row_ceiling.measure_after(index, start);
     });
     ScheduleRound round;
     for (std::uint32_t entry = 0; entry < entries; ++entry) {
@@ -472,9 +499,7 @@ ScheduleRound measure_schedule_round(Isa isa, std::uint64_t size, std::uint32_t 
         if (round.error.empty() && !error.empty()) round.error = error;
     }
     round.picks = picks;
-    if (std::count(ceiling_ready.begin(), ceiling_ready.end(), 1) == workers) {
-        round.ceiling = best_round(ceiling_rounds).bytes_per_second / bytes_per_update / 1e6;
-    }
+    round.ceiling = row_ceiling.mgups();
     return round;
 }
 
@@ -595,7 +620,8 @@ void print_summary() {
     std::printf("  %2u workers %8.2f GB/s  = %5.1f%% of the ceiling\n", all, ceiling().all_workers_shifted / 1e9,
                 percent(ceiling().all_workers_shifted, ceiling().all_workers_bandwidth));
     std::printf("\nevery variant with the schedule its workloads picked (worker order); each row's ceiling\n"
-                "is measured by its workers right after it (2 x %zu MiB each, best of %d rounds)\n",
+                "is measured by its workers just before and right after it (2 x %zu MiB each, best of\n"
+                "%d rounds each time, the better of the two)\n",
                 std::min(row_ceiling_mib, ceiling().all_workers_mib), row_ceiling_rounds);
     std::printf("%-12s %5s %8s %10s %10s %10s  %-18s %s\n", "variant", "size", "workers", "MGups", "ceiling",
                 "% ceiling", "schedule", "calibration");
