@@ -188,12 +188,19 @@ std::string one_line(std::string text) {
     return first == std::string::npos ? std::string() : text.substr(first);
 }
 
-// A workload for (isa, size), allocated and initialised on the calling thread.
-MaybeError prepare(std::unique_ptr<Workload>& workload, Isa isa, std::uint64_t size, std::uint32_t index) {
+// A standing-wave workload for (isa, size) with its grid allocated on the
+// calling thread, not yet initialised.
+MaybeError allocate_workload(std::unique_ptr<Workload>& workload, Isa isa, std::uint64_t size,
+                             std::uint32_t index) {
     workload = create_workload("standing_wave", isa_name(isa), index);
     if (!workload) return MaybeError("no standing_wave workload for " + std::string(isa_name(isa)));
     const bool large_pages = false;
-    if (MaybeError error = workload->allocate(GridParams{large_pages, size, 0.01})) return error;
+    return workload->allocate(GridParams{large_pages, size, 0.01});
+}
+
+// The same, initialised.
+MaybeError prepare(std::unique_ptr<Workload>& workload, Isa isa, std::uint64_t size, std::uint32_t index) {
+    if (MaybeError error = allocate_workload(workload, isa, size, index)) return error;
     return workload->initialize();
 }
 
@@ -270,11 +277,7 @@ StepRow measure_steps(Isa isa, std::uint64_t size, std::uint32_t workers) {
         // passes the same barriers whatever became of its workload.
         [&] {
             std::unique_ptr<Workload> workload;
-            workload = create_workload("standing_wave", isa_name(isa), index);
-            MaybeError error;
-            if (!workload) error = MaybeError("no standing_wave workload for " + std::string(isa_name(isa)));
-            const bool large_pages = false;
-            if (!error) error = workload->allocate(GridParams{large_pages, size, 0.01});
+            MaybeError error = allocate_workload(workload, isa, size, index);
             start.arrive_and_wait();
             if (!error) error = workload->initialize();
             if (!error) {
@@ -453,11 +456,8 @@ ScheduleRound measure_schedule_round(Isa isa, std::uint64_t size, std::uint32_t 
     RowCeiling row_ceiling(workers);
     run_pinned(workers, [&](std::uint32_t index, Barrier& start) {
         row_ceiling.measure_before(index, start);
-        std::unique_ptr<Workload> workload = create_workload("standing_wave", isa_name(isa), index);
-        MaybeError error;
-        if (!workload) error = MaybeError("no standing_wave workload for " + std::string(isa_name(isa)));
-        const bool large_pages = false;
-        if (!error) error = workload->allocate(GridParams{large_pages, size, 0.01});
+        std::unique_ptr<Workload> workload;
+        MaybeError error = allocate_workload(workload, isa, size, index);
         start.arrive_and_wait();
         if (!error) error = workload->initialize();
         Schedule* schedule = nullptr;
