@@ -15,40 +15,40 @@
 namespace nembo::NEMBO_VARIANT {
 namespace {
 
-// The H sweep over the x-planes [x_begin, x_end), which must lie in [1, N-3].
-bool sweep_h_planes(Cell* h, std::uint64_t h_edge, const Cell* e, std::uint64_t e_edge, double coef,
-                    Schedule schedule, std::uint64_t x_begin, std::uint64_t x_end) {
+// Calls sweep.template operator()<Group, F>() with the plane group and the
+// software prefetch of `schedule`: the one place where a schedule's
+// parameters are written down.
+template <class Sweep>
+[[gnu::always_inline]] inline bool with_schedule(Schedule schedule, const Sweep& sweep) {
     switch (schedule) {
     case Schedule::plain:
         break;
     case Schedule::prefetch:
-        return h_planes<1, Fetch::l1>(h, h_edge, e, e_edge, coef, x_begin, x_end);
+        return sweep.template operator()<1, Fetch::l1>();
     case Schedule::groups:
-        return h_planes<plane_group, Fetch::none>(h, h_edge, e, e_edge, coef, x_begin, x_end);
+        return sweep.template operator()<plane_group, Fetch::none>();
     case Schedule::groups_prefetch:
-        return h_planes<plane_group, Fetch::l1>(h, h_edge, e, e_edge, coef, x_begin, x_end);
+        return sweep.template operator()<plane_group, Fetch::l1>();
     case Schedule::groups_l2_prefetch:
-        return h_planes<plane_group, Fetch::l2>(h, h_edge, e, e_edge, coef, x_begin, x_end);
+        return sweep.template operator()<plane_group, Fetch::l2>();
     }
-    return h_planes<1, Fetch::none>(h, h_edge, e, e_edge, coef, x_begin, x_end);
+    return sweep.template operator()<1, Fetch::none>();
+}
+
+// The H sweep over the x-planes [x_begin, x_end), which must lie in [1, N-3].
+bool sweep_h_planes(Cell* h, std::uint64_t h_edge, const Cell* e, std::uint64_t e_edge, double coef,
+                    Schedule schedule, std::uint64_t x_begin, std::uint64_t x_end) {
+    return with_schedule(schedule, [&]<std::uint64_t Group, Fetch F>() {
+        return h_planes<Group, F>(h, h_edge, e, e_edge, coef, x_begin, x_end);
+    });
 }
 
 // The E sweep over the x-planes [x_begin, x_end), which must lie in [2, N-2].
 bool sweep_e_planes(Cell* e, std::uint64_t e_edge, const Cell* h, std::uint64_t h_edge, double coef,
                     Schedule schedule, std::uint64_t x_begin, std::uint64_t x_end) {
-    switch (schedule) {
-    case Schedule::plain:
-        break;
-    case Schedule::prefetch:
-        return e_planes<1, Fetch::l1>(e, e_edge, h, h_edge, coef, x_begin, x_end);
-    case Schedule::groups:
-        return e_planes<plane_group, Fetch::none>(e, e_edge, h, h_edge, coef, x_begin, x_end);
-    case Schedule::groups_prefetch:
-        return e_planes<plane_group, Fetch::l1>(e, e_edge, h, h_edge, coef, x_begin, x_end);
-    case Schedule::groups_l2_prefetch:
-        return e_planes<plane_group, Fetch::l2>(e, e_edge, h, h_edge, coef, x_begin, x_end);
-    }
-    return e_planes<1, Fetch::none>(e, e_edge, h, h_edge, coef, x_begin, x_end);
+    return with_schedule(schedule, [&]<std::uint64_t Group, Fetch F>() {
+        return e_planes<Group, F>(e, e_edge, h, h_edge, coef, x_begin, x_end);
+    });
 }
 
 // H -= c * curl(E) over x, y, z in [1, N-3]; true when all three loop indices
