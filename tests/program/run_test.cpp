@@ -9,6 +9,7 @@
 
 #include "platform/cpu.hpp"
 #include "tests/program/program_runner.hpp"
+#include "tests/support/huge_pages.hpp"
 
 namespace nembo::test {
 namespace {
@@ -188,55 +189,12 @@ TEST(Run, TimerRuleAsThisMachineDecides) {
     }
 }
 
-// Linux huge pages, as /proc/meminfo counts them.
-std::uint64_t meminfo_value(const std::string& name) {
-    std::ifstream in("/proc/meminfo");
-    for (std::string line; std::getline(in, line);) {
-        if (line.rfind(name + ":", 0) == 0) return std::stoull(line.substr(name.size() + 1));
-    }
-    return 0;
-}
+using test_support::HugePageReservation;
+using test_support::meminfo_value;
+using test_support::nr_hugepages;
 
-// Huge pages one size-64 worker takes: two blocks of 66^3 cells of 32 bytes,
-// each rounded up to whole pages.
-std::uint64_t huge_pages_for_size_64() {
-    const std::uint64_t page = meminfo_value("Hugepagesize") * 1024;
-    const std::uint64_t block = 66ull * 66 * 66 * 32;
-    return page == 0 ? 0 : 2 * ((block + page - 1) / page);
-}
-
-const char* const nr_hugepages = "/proc/sys/vm/nr_hugepages";
-
-std::uint64_t reserved_huge_pages() {
-    std::ifstream in(nr_hugepages);
-    std::uint64_t count = 0;
-    in >> count;
-    return count;
-}
-
-bool reserve_huge_pages(std::uint64_t count) {
-    std::ofstream out(nr_hugepages);
-    out << count << std::endl;
-    return static_cast<bool>(out);
-}
-
-// Raises the system's huge-page reservation for the life of a test and puts
-// the count back on every path out of it.
-class HugePageReservation {
-public:
-    explicit HugePageReservation(std::uint64_t more) : previous_(reserved_huge_pages()) {
-        reserve_huge_pages(previous_ + more);
-    }
-    ~HugePageReservation() {
-        EXPECT_TRUE(reserve_huge_pages(previous_));
-        EXPECT_EQ(reserved_huge_pages(), previous_) << "the huge-page reservation was not restored";
-    }
-    HugePageReservation(const HugePageReservation&) = delete;
-    HugePageReservation& operator=(const HugePageReservation&) = delete;
-
-private:
-    std::uint64_t previous_;
-};
+// Huge pages one size-64 worker takes.
+std::uint64_t huge_pages_for_size_64() { return test_support::huge_pages_for_grid(64); }
 
 Lines large_page_run_lines() {
     Lines expected = run_description("running with 1 thread (os)", "17.55 MiB total");

@@ -1,12 +1,21 @@
 // Field storage: block layout, zeroing, release, large pages, memory figures.
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include <gtest/gtest.h>
 
+#include <cinttypes>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <optional>
+#include <string>
 #include <utility>
 
 #include "solver/grid.hpp"
+#include "tests/support/huge_pages.hpp"
 
 namespace nembo {
 namespace {
@@ -24,13 +33,34 @@ constexpr bool on_linux = false;
 #else
 constexpr bool on_linux = true;
 
-std::uint64_t reserved_huge_pages() {
-    unsigned long long pages = 0;
-    if (std::FILE* file = std::fopen("/proc/sys/vm/nr_hugepages", "r")) {
-        if (std::fscanf(file, "%llu", &pages) != 1) pages = 0;
-        std::fclose(file);
+using test_support::reserved_huge_pages;
+
+// What /proc/self/smaps says of the mapping that holds `address`.
+struct Mapping {
+    bool found = false;
+    std::uint64_t kernel_page_kib = 0;
+    std::uint64_t anon_huge_kib = 0;
+    std::string flags;  // VmFlags, each two-letter flag preceded by a space
+};
+
+Mapping mapping_of(const void* address) {
+    const auto at = reinterpret_cast<std::uintptr_t>(address);
+    Mapping mapping;
+    std::ifstream smaps("/proc/self/smaps");
+    bool inside = false;
+    for (std::string line; std::getline(smaps, line);) {
+        unsigned long long start = 0, end = 0;
+        if (std::sscanf(line.c_str(), "%llx-%llx ", &start, &end) == 2 && line.find(':') > line.find(' ')) {
+            if (inside) break;  // the next mapping's header
+            inside = start <= at && at < end;
+            mapping.found = inside;
+        } else if (inside) {
+            std::sscanf(line.c_str(), "KernelPageSize: %" SCNu64, &mapping.kernel_page_kib);
+            std::sscanf(line.c_str(), "AnonHugePages: %" SCNu64, &mapping.anon_huge_kib);
+            if (line.rfind("VmFlags:", 0) == 0) mapping.flags = line.substr(8);
+        }
     }
-    return pages;
+    return mapping;
 }
 #endif
 
@@ -153,6 +183,51 @@ TEST(Grid, LargePagesNeverRaiseAnError) {
 #endif
     }
     EXPECT_EQ(live_cell_blocks(), live_before);
+}
+
+// A default block has small pages whatever the system's transparent huge
+// page policy, as on Windows: the kernel is told never to back it with huge
+// pages. A large-page block is backed by the kernel's huge pages. Both are
+// read from this process's own mappings.
+TEST(Grid, PageSizeOfEachKindOfBlock) {
+    if (!on_linux) GTEST_SKIP() << "reads Linux's /proc/self/smaps";
+#ifndef _WIN32
+    {
+        const bool large_pages = false;
+        const YeeGrid grid(GridParams{large_pages, 64, 0.01});
+        for (const FieldBlock* block : {&grid.e, &grid.h}) {
+            ASSERT_NE(block->cells, nullptr);
+            const Mapping mapping = mapping_of(block->cells);
+            ASSERT_TRUE(mapping.found);
+            EXPECT_NE(mapping.flags.find(" nh"), std::string::npos) << "VmFlags:" << mapping.flags;
+            EXPECT_EQ(mapping.anon_huge_kib, 0u);
+            EXPECT_EQ(mapping.kernel_page_kib * 1024, static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE)));
+        }
+    }
+
+    const std::uint64_t needed = test_support::huge_pages_for_grid(64);
+    if (needed == 0) GTEST_SKIP() << "this kernel reports no huge page size";
+    std::optional<test_support::HugePageReservation> reservation;
+    if (test_support::meminfo_value("HugePages_Free") < needed) {
+        if (geteuid() != 0) {
+            GTEST_SKIP() << "fewer than " << needed << " free huge pages, and not root to reserve them in "
+                         << test_support::nr_hugepages;
+        }
+        reservation.emplace(needed);
+        if (test_support::meminfo_value("HugePages_Free") < needed) {
+            GTEST_SKIP() << "the kernel reserved fewer than the " << needed << " huge pages asked for";
+        }
+    }
+    const bool large_pages = true;
+    const YeeGrid grid(GridParams{large_pages, 64, 0.01});
+    for (const FieldBlock* block : {&grid.e, &grid.h}) {
+        ASSERT_NE(block->cells, nullptr);
+        const Mapping mapping = mapping_of(block->cells);
+        ASSERT_TRUE(mapping.found);
+        EXPECT_EQ(mapping.kernel_page_kib, test_support::meminfo_value("Hugepagesize"));
+        EXPECT_NE(mapping.flags.find(" ht"), std::string::npos) << "VmFlags:" << mapping.flags;
+    }
+#endif
 }
 
 TEST(Grid, AvailablePhysicalMemoryIsReported) {
