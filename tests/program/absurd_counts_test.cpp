@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <regex>
 #include <set>
+#include <string>
 
 #include "platform/system_limits.hpp"
 #include "tests/program/program_runner.hpp"
@@ -49,8 +50,17 @@ TEST(AbsurdCount, HundredMillionThreadsAreRefused) { expect_refused_count("10000
 
 // Workers for four times the memory this process may use: the first quarter
 // or so get their grids, every other one says that it got none, and the run
-// ends without a score instead of being killed for its memory.
+// ends without a score instead of being killed for its memory. The run
+// really takes nearly all of the machine's free memory for up to minutes,
+// pushing every other program's memory out, so it runs only where the
+// machine is given to the tests (CI sets NEMBO_WHOLE_MACHINE=1). The budget
+// it relies on is tested in-process in every run (memory_budget_test,
+// system_limits_test, grid_test).
 TEST(AbsurdCount, WorkersForFourTimesTheMemoryEndWithoutAScore) {
+    const char* whole_machine = std::getenv("NEMBO_WHOLE_MACHINE");
+    if (whole_machine == nullptr || std::string(whole_machine) != "1") {
+        GTEST_SKIP() << "takes nearly all free memory for minutes; set NEMBO_WHOLE_MACHINE=1 to run it";
+    }
     if (windows_target()) {
         GTEST_SKIP() << "under Wine a Windows commit is not refused: Linux overcommits it";
     }
