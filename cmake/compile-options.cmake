@@ -19,8 +19,8 @@ target_link_libraries(nembo_options INTERFACE Threads::Threads)
 
 # The shipped program is rebuilt byte for byte from any checkout: no path of
 # the checkout in it (sources and the build tree below it appear relative to
-# the checkout), no link time stamp, no symbols, and on Linux no C++ runtime
-# beyond the C library.
+# the checkout), no link time stamp, no symbols. On Linux the C++ runtime is
+# linked in, so that the program needs only the C library.
 if(NEMBO_DIST)
   target_compile_options(nembo_options INTERFACE -ffile-prefix-map=${PROJECT_SOURCE_DIR}/=)
   add_link_options(-s)
