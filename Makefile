@@ -6,7 +6,7 @@ SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 30
 
-.PHONY: deps build windows run test bench fuzz clean
+.PHONY: deps build windows run test bench fuzz dist clean
 
 deps:
 	@bash cmake/install-deps.sh
@@ -54,5 +54,13 @@ bench: deps
 	@$(call configure_and_build,release,--target nembo_bench)
 	./build/release/bench/nembo_bench $(BENCH_ARGS)
 
+# Release packages in dist/: the Windows zip, the Linux tarball, the Debian
+# package and SHA256SUMS, the same bytes from any checkout of one commit.
+dist:
+	@bash cmake/install-deps.sh dist
+	@$(call configure_and_build,dist-linux,--target nembo)
+	@$(call configure_and_build,dist-windows,--target nembo)
+	@bash cmake/dist.sh
+
 clean:
-	rm -rf build
+	rm -rf build dist

@@ -16,3 +16,17 @@ endif()
 
 find_package(Threads REQUIRED)
 target_link_libraries(nembo_options INTERFACE Threads::Threads)
+
+# The shipped program is rebuilt byte for byte from any checkout: no path of
+# the checkout in it (sources and the build tree below it appear relative to
+# the checkout), no link time stamp, no symbols. On Linux the C++ runtime is
+# linked in, so that the program needs only the C library.
+if(NEMBO_DIST)
+  target_compile_options(nembo_options INTERFACE -ffile-prefix-map=${PROJECT_SOURCE_DIR}/=)
+  add_link_options(-s)
+  if(WIN32)
+    add_link_options(-Wl,--no-insert-timestamp)
+  else()
+    add_link_options(-static-libstdc++ -static-libgcc)
+  endif()
+endif()

@@ -8,6 +8,11 @@ packages=(
   g++-mingw-w64-x86-64-posix wine wine64
   clang-19 llvm-19 libclang-rt-19-dev
 )
+# `install-deps.sh dist`: also what `make dist` packs with and what its
+# check (tests/dist/check-dist.sh) unpacks with.
+if [ "${1:-}" = dist ]; then
+  packages+=(git zip unzip dpkg-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

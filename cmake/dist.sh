@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Packs the shipped builds (presets dist-linux and dist-windows, already
+# built) into dist/: the Windows zip, the Linux tarball, the Debian package
+# and SHA256SUMS over the three.
+#
+# The packages are rebuilt byte for byte from the same commit and toolchain,
+# wherever the checkout lies: every time stamp is the last commit's time
+# (SOURCE_DATE_EPOCH), entries are added in name order with fixed owners and
+# modes, and nothing of the checkout's path or of the clock goes in.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+linux=build/dist-linux
+windows=build/dist-windows
+for f in "$linux/nembo" "$windows/nembo.exe" "$linux/CPackConfig.cmake"; do
+  [ -f "$f" ] || { echo "dist: $f is missing; build the dist-linux and dist-windows presets first" >&2; exit 1; }
+done
+
+if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+  SOURCE_DATE_EPOCH=$(git log -1 --format=%ct) ||
+    { echo "dist: not a git checkout; set SOURCE_DATE_EPOCH" >&2; exit 1; }
+fi
+export SOURCE_DATE_EPOCH TZ=UTC LC_ALL=C
+umask 022
+
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$linux/CMakeCache.txt")
+[ -n "$version" ] || { echo "dist: no project version in $linux/CMakeCache.txt" >&2; exit 1; }
+
+stage=build/dist-stage
+rm -rf dist "$stage"
+mkdir -p dist "$stage"
+
+# Every file and folder of a staged tree gets the commit's time.
+settle() { find "$1" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +; }
+
+# Windows: nembo.exe and the guide with CRLF line ends, in one folder.
+win=nembo-$version-windows-x86_64
+mkdir "$stage/$win"
+install -m 755 "$windows/nembo.exe" "$stage/$win/nembo.exe"
+sed 's/$/\r/' packaging/guide.txt >"$stage/$win/guide.txt"
+chmod 644 "$stage/$win/guide.txt"
+settle "$stage/$win"
+(cd "$stage" && find "$win" | sort | zip -q -X -9 -@ "../../dist/$win.zip")
+
+# Linux: nembo and the same guide.
+lin=nembo-$version-linux-x86_64
+mkdir "$stage/$lin"
+install -m 755 "$linux/nembo" "$stage/$lin/nembo"
+install -m 644 packaging/guide.txt "$stage/$lin/guide.txt"
+settle "$stage/$lin"
+tar -C "$stage" --sort=name --format=gnu --owner=0 --group=0 --numeric-owner \
+    --mtime="@$SOURCE_DATE_EPOCH" -cf - "$lin" | gzip -9 -n >"dist/$lin.tar.gz"
+
+# Debian: CPack from the install rules, time stamps from SOURCE_DATE_EPOCH.
+rm -rf "$linux/cpack"
+cpack --config "$linux/CPackConfig.cmake" >"$stage/cpack.log" 2>&1 ||
+  { cat "$stage/cpack.log" >&2; exit 1; }
+cp "$linux/cpack/nembo_${version}_amd64.deb" dist/
+
+(cd dist && sha256sum "$win.zip" "$lin.tar.gz" "nembo_${version}_amd64.deb" >SHA256SUMS)
+echo "dist/ (SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH):"
+cat dist/SHA256SUMS

@@ -1,0 +1,36 @@
+# What `cmake --install` puts in place, and so what the release packages hold:
+# the program, and for its users the README and the plain-text guide.
+include(GNUInstallDirs)
+install(TARGETS nembo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES README.md packaging/guide.txt DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# The Debian package is made by CPack from these rules (cmake/dist.sh runs
+# it). Its time stamps come from SOURCE_DATE_EPOCH, which dist.sh sets to the
+# last commit's time.
+if(NEMBO_DIST AND NOT WIN32)
+  set(NEMBO_PACKAGE_MAINTAINER "nembo maintainers <maintainers@users.noreply.c-seed-25d13a10.example>"
+      CACHE STRING "Maintainer named in the Debian package")
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_PACKAGE_NAME nembo)
+  set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+  set(CPACK_PACKAGE_CONTACT ${NEMBO_PACKAGE_MAINTAINER})
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "CPU benchmark simulating an electromagnetic field")
+  string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+      "nembo simulates an electromagnetic field with the finite-difference"
+      "time-domain method on a Yee grid, in double precision, with one cubic"
+      "grid per worker thread, and scores the sum of the workers' grid-cell"
+      "updates per second (MGups). It checks the HWBOT timer rules and the"
+      "physics of every worker, and says whether a score can be submitted.")
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${NEMBO_PACKAGE_MAINTAINER})
+  set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
+  # The C library is the only shared library left; dpkg-shlibdeps states the
+  # lowest libc6 that has every symbol version the program uses.
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/cpack)
+  set(CPACK_THREADS 1)
+  include(CPack)
+endif()

@@ -1,0 +1,183 @@
+#!/usr/bin/env bash
+# The release packages, checked as a moderator and a user meet them:
+#  - `make dist` in two fresh clones of this commit, at two different paths,
+#    gives byte-identical files (and SHA256SUMS that match them);
+#  - the zip's nembo.exe names the project version in its version resource
+#    and prints the same help screen under Wine as the tarball's nembo;
+#  - the guide is the repository's, with CRLF line ends in the zip;
+#  - the Linux program needs no shared library beyond the C library's, and
+#    the Debian package says so;
+#  - as root, the Debian package installs /usr/bin/nembo, which runs, and
+#    removes without leaving a file behind.
+# Only committed work is checked: the clones are of HEAD.
+set -euo pipefail
+repo=$(cd "$(dirname "$0")/../.." && pwd)
+rev=$(git -C "$repo" rev-parse HEAD)
+started=$(date +%s)
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/nembo-dist.XXXXXX")
+installed_here=0
+cleanup() {
+  if [ "$installed_here" -eq 1 ]; then dpkg --purge nembo >/dev/null 2>&1 || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+passed=0 failed=0 skipped=0
+pass() { echo "  ok: $*"; passed=$((passed + 1)); }
+fail() { echo "  FAILED: $*"; failed=$((failed + 1)); }
+skip() { echo "  skipped: $*"; skipped=$((skipped + 1)); }
+finish() {
+  echo "dist check took $(( $(date +%s) - started )) s"
+  echo "dist: $passed passed, $failed failed, $skipped skipped"
+  if [ "$failed" -eq 0 ]; then exit 0; fi
+  exit 1
+}
+
+# --- two clones, two paths --------------------------------------------------
+one=$work/one/nembo
+two=$work/second/clone-b/nembo
+for clone in "$one" "$two"; do
+  echo "make dist in a fresh clone of $rev at $clone"
+  git clone -q --no-checkout "$repo" "$clone"
+  git -C "$clone" checkout -q "$rev"
+  if ! make -C "$clone" --no-print-directory dist >"$clone.log" 2>&1; then
+    tail -n 40 "$clone.log"
+    fail "make dist in $clone"
+    finish
+  fi
+done
+
+echo "dist/ of the first clone:"
+(cd "$one/dist" && ls -l --time-style=+ -- * | sed 's/^/    /' && sed 's/^/    /' SHA256SUMS)
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$one/build/dist-linux/CMakeCache.txt")
+zip=nembo-$version-windows-x86_64.zip
+tgz=nembo-$version-linux-x86_64.tar.gz
+deb=nembo_${version}_amd64.deb
+
+echo "the same bytes from both clones"
+if (cd "$one/dist" && ls) | cmp -s - <(cd "$two/dist" && ls) && cmp -s "$one/dist/SHA256SUMS" "$two/dist/SHA256SUMS" &&
+   (for f in "$zip" "$tgz" "$deb"; do cmp "$one/dist/$f" "$two/dist/$f" || exit 1; done); then
+  pass "SHA256SUMS and the three packages are identical from $one and $two"
+else
+  fail "the clones' dist/ differ"; diff "$one/dist/SHA256SUMS" "$two/dist/SHA256SUMS" || true
+fi
+if (cd "$one/dist" && sha256sum --quiet -c SHA256SUMS); then
+  pass "SHA256SUMS lists $zip, $tgz and $deb with their sums"
+else
+  fail "SHA256SUMS does not match the files"
+fi
+
+# --- what the archives hold -------------------------------------------------
+x=$work/unpacked
+mkdir -p "$x/zip" "$x/tgz"
+unzip -q "$one/dist/$zip" -d "$x/zip"
+tar -xzf "$one/dist/$tgz" -C "$x/tgz"
+exe=$x/zip/nembo-$version-windows-x86_64/nembo.exe
+elf=$x/tgz/nembo-$version-linux-x86_64/nembo
+if grep -qaF "$work" "$exe" "$elf"; then
+  fail "a build path is in the shipped programs"
+else
+  pass "no build path in nembo.exe or nembo"
+fi
+
+echo "the guide"
+win_guide=$x/zip/nembo-$version-windows-x86_64/guide.txt
+if [ "$(grep -c $'\r$' "$win_guide")" -eq "$(wc -l <"$win_guide")" ] &&
+   tr -d '\r' <"$win_guide" | cmp -s - "$repo/packaging/guide.txt" &&
+   cmp -s "$x/tgz/nembo-$version-linux-x86_64/guide.txt" "$repo/packaging/guide.txt"; then
+  pass "the zip's guide is packaging/guide.txt with CRLF line ends, the tarball's the same with LF"
+else
+  fail "the packed guides are not packaging/guide.txt"
+fi
+
+echo "the version resource of nembo.exe (llvm-readobj-19 --coff-resources)"
+# The resource's bytes from the dump's hex columns, read as the VERSIONINFO
+# block: its fixed version numbers and its strings (UTF-16 keys and values).
+resource=$(llvm-readobj-19 --coff-resources "$exe" | perl -e '
+  my $hex = "";
+  while (<STDIN>) { $hex .= join "", split / /, $1 if /^\s+[0-9A-F]{4}: ((?:[0-9A-F]{2,8} ?)+)\s+\|/; }
+  my $b = pack "H*", $hex;
+  my $fixed = index $b, pack("V", 0xFEEF04BD);
+  if ($fixed >= 0) {
+    my ($sv, $fms, $fls, $pms, $pls) = unpack "V5", substr($b, $fixed + 4, 20);
+    printf "FILEVERSION %d.%d.%d.%d\n", $fms >> 16, $fms & 0xffff, $fls >> 16, $fls & 0xffff;
+    printf "PRODUCTVERSION %d.%d.%d.%d\n", $pms >> 16, $pms & 0xffff, $pls >> 16, $pls & 0xffff;
+  }
+  my @words = grep { length } split /\0+/, join "", map { $_ >= 32 && $_ < 127 ? chr $_ : "\0" } unpack "v*", $b;
+  for my $i (0 .. $#words - 1) {
+    print "$words[$i]: $words[$i + 1]\n"
+      if $words[$i] =~ /^(FileDescription|FileVersion|ProductName|ProductVersion|OriginalFilename)$/;
+  }')
+echo "$resource" | sed 's/^/    /'
+expected=$(printf '%s\n' "FILEVERSION $version.0" "PRODUCTVERSION $version.0" "FileVersion: $version" \
+  "ProductName: nembo" "ProductVersion: $version" "OriginalFilename: nembo.exe")
+if [ -z "$(comm -13 <(echo "$resource" | sort) <(echo "$expected" | sort))" ] &&
+   echo "$resource" | grep -q '^FileDescription: .'; then
+  pass "nembo.exe's version resource: version $version, product nembo, nembo.exe, a description"
+else
+  fail "nembo.exe's version resource lacks: $(comm -13 <(echo "$resource" | sort) <(echo "$expected" | sort) | tr '\n' ';')"
+fi
+
+echo "the programs' help screens"
+"$elf" --help >"$x/help.linux" 2>&1 || true
+if [ -x "$repo/build/release/nembo" ]; then
+  "$repo/build/release/nembo" --help >"$x/help.release" 2>&1 || true
+  if cmp -s "$x/help.linux" "$x/help.release"; then
+    pass "the tarball's nembo --help prints what build/release/nembo --help prints"
+  else
+    fail "the tarball's nembo --help differs from build/release/nembo's"
+  fi
+fi
+NEMBO_WINEPREFIX=${NEMBO_WINEPREFIX:-$repo/build/wineprefix} \
+  "$repo/cmake/wine-run.sh" "$exe" --help >"$x/help.wine" 2>&1 </dev/null || true
+# The usage line names the program as it was started: nembo.exe there.
+windows_help() { tr -d '\r' <"$x/help.wine" | sed '2s/^  nembo\.exe /  nembo /'; }
+if [ -s "$x/help.linux" ] && windows_help | cmp -s - "$x/help.linux"; then
+  pass "the zip's nembo.exe --help under Wine prints the Linux program's help screen (CRLF, its own name)"
+else
+  fail "nembo.exe --help under Wine:"; diff <(windows_help) "$x/help.linux" | head -n 20 || true
+fi
+
+echo "the Debian package"
+needed=$(readelf -d "$elf" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | sort)
+others=$(echo "$needed" | grep -vxE 'libc\.so\.6|libm\.so\.6|ld-linux-x86-64\.so\.2' || true)
+needed=$(echo $needed)
+depends=$(dpkg-deb -f "$one/dist/$deb" Depends)
+if [ -n "$needed" ] && [ -z "$others" ] &&
+   [[ "$depends" =~ ^libc6\ \(\>=\ [0-9.]+\)$ ]]; then
+  pass "nembo needs only the C library ($needed); the package depends on $depends"
+else
+  fail "nembo needs $needed; the package depends on '$depends'"
+fi
+fields=$(dpkg-deb -f "$one/dist/$deb" Package Version Architecture Maintainer Section Description)
+if [[ "$fields" == *"Package: nembo"*"Version: $version"*"Architecture: amd64"*"Maintainer: "?*"Section: "?*"Description: "?* ]]; then
+  pass "package metadata: nembo $version amd64, with maintainer, section and description"
+else
+  fail "package metadata: $fields"
+fi
+
+if [ "$(id -u)" -ne 0 ]; then
+  skip "installing the Debian package needs root"
+elif dpkg-query -W -f='${Status}' nembo 2>/dev/null | grep -q 'installed'; then
+  skip "a nembo package is already installed on this machine; it is left alone"
+else
+  installed_here=1
+  ok=1
+  dpkg -i "$one/dist/$deb" >"$x/dpkg.log" 2>&1 || { cat "$x/dpkg.log"; ok=0; }
+  files=$(dpkg -L nembo 2>/dev/null | while read -r f; do if [ -f "$f" ]; then echo "$f"; fi; done)
+  echo "$files" | sed 's/^/    /'
+  [ -x /usr/bin/nembo ] && [ -f /usr/share/doc/nembo/README.md ] && [ -f /usr/share/doc/nembo/guide.txt ] || ok=0
+  /usr/bin/nembo --help >"$x/help.installed" 2>&1 && cmp -s "$x/help.installed" "$x/help.linux" || ok=0
+  dpkg --purge nembo >>"$x/dpkg.log" 2>&1 || { cat "$x/dpkg.log"; ok=0; }
+  installed_here=0
+  left=$(for f in $files /usr/share/doc/nembo; do if [ -e "$f" ]; then echo "$f"; fi; done)
+  [ -z "$left" ] || { echo "    left behind: $left"; ok=0; }
+  dpkg-query -W -f='${Status}' nembo 2>/dev/null | grep -q 'installed' && ok=0
+  if [ "$ok" -eq 1 ]; then
+    pass "the package installs, /usr/bin/nembo --help works, and dpkg --purge leaves nothing"
+  else
+    fail "the package's install, run or removal"
+  fi
+fi
+finish
