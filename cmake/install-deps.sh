@@ -1,18 +1,27 @@
 #!/usr/bin/env bash
-# Installs what a fresh Debian 12 machine lacks to build and test nembo.
+# Installs what a fresh Debian 12 machine lacks for one Makefile target, and
+# nothing more: the native program needs a compiler and {fmt}; the Windows
+# build adds the mingw-w64 cross compiler; the tests add Wine, GoogleTest,
+# Google Benchmark, LLVM's disassembler and the fuzzer's runtime; the release
+# packages add the archivers.
 # As root it runs apt-get; otherwise it prints the one command to run.
+#   install-deps.sh build|windows|bench|test|dist
 set -euo pipefail
 
-packages=(
-  cmake ninja-build make g++ libfmt-dev libgtest-dev libbenchmark-dev
-  g++-mingw-w64-x86-64-posix wine wine64
-  clang-19 llvm-19 libclang-rt-19-dev
-)
-# `install-deps.sh dist`: also what `make dist` packs with and what its
-# check (tests/dist/check-dist.sh) unpacks with.
-if [ "${1:-}" = dist ]; then
-  packages+=(git zip unzip dpkg-dev)
-fi
+native=(cmake ninja-build make g++ libfmt-dev clang-19)  # clang-19 builds the APX solver
+windows=(g++-mingw-w64-x86-64-posix)
+bench=(libgtest-dev libbenchmark-dev)  # the release tree holds the tests and benchmarks
+test=(wine wine64 llvm-19 libclang-rt-19-dev)
+dist=(git zip unzip dpkg-dev)  # what make dist packs with and its check unpacks with
+
+case "${1:-test}" in
+  build) packages=("${native[@]}") ;;
+  windows) packages=("${native[@]}" "${windows[@]}") ;;
+  bench) packages=("${native[@]}" "${bench[@]}") ;;
+  test) packages=("${native[@]}" "${windows[@]}" "${bench[@]}" "${test[@]}") ;;
+  dist) packages=("${native[@]}" "${windows[@]}" "${dist[@]}") ;;
+  *) echo "usage: $0 build|windows|bench|test|dist" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
