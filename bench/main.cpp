@@ -66,7 +66,7 @@ struct Row {
     double in_place_share = 0.0;
     double shifted_share = 0.0;
     Roofs roofs;
-    std::string picks;
+    std::vector<Schedule> picks;  // each worker's own
     double calibration_s = 0.0;
     std::string error;
 };
@@ -79,7 +79,7 @@ std::vector<Row> measure_rows(const char* table, const Setup& setup, const std::
         const double mgups = m.spans[s].mgups;
         rows.push_back(Row{table, setup, spans[s].schedule ? schedule_name(*spans[s].schedule) : "picked", round,
                            m.spans[s], m.share_of_in_place(mgups), m.share_of_shifted(mgups), m.roofs,
-                           picks_text(m.picks), m.calibration_s, m.error});
+                           m.picks, m.calibration_s, m.error});
     }
     return rows;
 }
@@ -149,7 +149,7 @@ void print_variants(const std::vector<Row>& rows) {
             continue;
         }
         std::printf(" %9.1f %9.1f %6.1f%% %9.1f %6.1f%%  %-18s %.2f s\n", r.span.mgups, r.roofs.in_place_mgups(),
-                    100.0 * r.in_place_share, r.roofs.shifted_mgups(), 100.0 * r.shifted_share, r.picks.c_str(),
+                    100.0 * r.in_place_share, r.roofs.shifted_mgups(), 100.0 * r.shifted_share, picks_text(r.picks).c_str(),
                     r.calibration_s);
     }
 }
@@ -161,7 +161,7 @@ void print_schedule_line(const std::vector<Row>& rows, const Setup& setup) {
     std::vector<double> rates[entries];
     std::vector<double> shares[entries];
     std::vector<double> shifted_shares[entries];
-    std::string picks;
+    std::vector<Schedule> picks;  // every worker's in every round
     std::string error;
     for (const Row& r : rows) {
         if (std::strcmp(r.table, "schedules") != 0 || r.setup.size != setup.size ||
@@ -176,7 +176,7 @@ void print_schedule_line(const std::vector<Row>& rows, const Setup& setup) {
         rates[e].push_back(r.span.mgups);
         shares[e].push_back(r.in_place_share);
         shifted_shares[e].push_back(r.shifted_share);
-        if (e == schedule_count) picks += (picks.empty() ? "" : " ") + r.picks;
+        if (e == schedule_count) picks.insert(picks.end(), r.picks.begin(), r.picks.end());
     }
     std::printf("%5llu %8u %6s", static_cast<unsigned long long>(setup.size), setup.workers, pages_name(setup.pages));
     if (!error.empty()) {
@@ -201,8 +201,12 @@ void print_schedule_line(const std::vector<Row>& rows, const Setup& setup) {
         if (rates[0][i] > 0.0) vs_plain.push_back(rates[schedule_count][i] / rates[0][i]);
         if (rates[best][i] > 0.0) vs_best.push_back(rates[schedule_count][i] / rates[best][i]);
     }
-    std::printf(" %+8.1f%% %+8.1f%%  %s\n", 100.0 * (median(vs_plain) - 1.0), 100.0 * (median(vs_best) - 1.0),
-                picks.c_str());
+    std::printf(" %+8.1f%% %+8.1f%% ", 100.0 * (median(vs_plain) - 1.0), 100.0 * (median(vs_best) - 1.0));
+    for (std::uint32_t s = 0; s < schedule_count; ++s) {
+        const auto count = std::count(picks.begin(), picks.end(), static_cast<Schedule>(s));
+        if (count > 0) std::printf(" %s x%lld", schedule_name(static_cast<Schedule>(s)), static_cast<long long>(count));
+    }
+    std::printf("\n");
 }
 
 void print_loop(const std::vector<Row>& rows) {
@@ -268,7 +272,7 @@ bool write_json(const std::string& path, const Machine& machine, const Settings&
                      i == 0 ? "" : ",", r.table, isa_text(r.setup.isa).c_str(),
                      static_cast<unsigned long long>(r.setup.size), r.setup.workers, pages_name(r.setup.pages),
                      r.schedule.c_str(), r.round, r.span.mgups, r.roofs.in_place_mgups(), r.roofs.shifted_mgups(),
-                     r.in_place_share, r.shifted_share, r.roofs.huge_share, r.picks.c_str(), r.calibration_s);
+                     r.in_place_share, r.shifted_share, r.roofs.huge_share, picks_text(r.picks).c_str(), r.calibration_s);
         if (std::strcmp(r.table, "loop") == 0) {
             std::fprintf(f, ", \"iterations\": %llu, \"iteration_s\": %.6f, \"step_s\": %.6f, \"check_s\": %.6f",
                          static_cast<unsigned long long>(r.span.iterations), r.span.iteration_s, r.span.step_s,
