@@ -46,7 +46,9 @@ public:
     MaybeError allocate(const GridParams& params) override { return inner_.allocate(params); }
     MaybeError initialize() override { return inner_.initialize(); }
     MaybeError pre_step(std::uint64_t step) override { return inner_.pre_step(step); }
-    MaybeError step() override { return timed(in_step, [&] { return inner_.step(); }); }
+    MaybeError step() override {
+        return timed(in_step, [&] { return inner_.step(); });
+    }
     MaybeError check_step(std::uint64_t step) override {
         return timed(in_check, [&] { return inner_.check_step(step); });
     }
@@ -94,12 +96,12 @@ MaybeError timed_loop_for(Workload& workload, std::uint32_t index, double second
     const TimerInfo coarse_timer = describe_coarse_timer();
     const auto duration_s = static_cast<std::uint32_t>(std::ceil(seconds));
     const Clock::time_point t0 = Clock::now();
-    TimedLoop loop = run_timed_loop(timed, coarse_timer, duration_s, board[0], stop.get_token(),
-                                          [&](std::int64_t elapsed_s) {
-                                              if (index != 0) return;
-                                              const std::lock_guard lock(console_lock);
-                                              print_progress(elapsed_s, duration_s, board);
-                                          });
+    TimedLoop loop =
+        run_timed_loop(timed, coarse_timer, duration_s, board[0], stop.get_token(), [&](std::int64_t elapsed_s) {
+            if (index != 0) return;
+            const std::lock_guard lock(console_lock);
+            print_progress(elapsed_s, duration_s, board);
+        });
     const double total = seconds_since(t0);
     if (loop.end != LoopEnd::duration) return std::move(loop.error);
     const auto iterations = static_cast<double>(loop.iterations);
@@ -125,8 +127,8 @@ Measurement measure(const Setup& setup, const std::vector<Span>& spans, std::siz
     const std::uint32_t workers = setup.workers;
     const VariantFunctions& build = variant_functions(setup.isa);
     const std::size_t mib = std::min(row_roof_mib, roof_mib);
-    RoofRounds roofs_before(workers, row_roof_rounds, mib, setup.pages);
-    RoofRounds roofs_after(workers, row_roof_rounds, mib, setup.pages);
+    RoofRounds roofs_before(workers, row_roof_rounds, row_roof_passes, mib, setup.pages);
+    RoofRounds roofs_after(workers, row_roof_rounds, row_roof_passes, mib, setup.pages);
     // [span * workers + index]
     std::vector<SpanResult> results(spans.size() * workers);
     std::vector<std::string> errors(workers);

@@ -58,9 +58,11 @@ struct Measurement {
 };
 
 // The roofs around each measurement: arrays of this many MiB per array and
-// worker (or roof_mib, when that is smaller), best of this many rounds.
+// worker (or roof_mib, when that is smaller), best of this many rounds of
+// this many passes.
 inline constexpr std::size_t row_roof_mib = 256;
 inline constexpr int row_roof_rounds = 2;
+inline constexpr int row_roof_passes = 4;
 
 Measurement measure(const Setup& setup, const std::vector<Span>& spans, std::size_t roof_mib);
 

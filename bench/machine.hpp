@@ -8,10 +8,10 @@
 namespace nembo::bench {
 
 struct Machine {
-    std::string brand;  // CPUID brand string
-    std::string caches;       // "L1d 32K, L1i 32K, L2 1024K, L3 32768K" (cpu0's, from sysfs), or "unknown"
-    std::string clocksource;  // the kernel's current one
-    std::string thp;          // transparent huge page policy: "always", "madvise", "never" or "unknown"
+    std::string brand;                  // CPUID brand string
+    std::string caches;                 // "L1d 32K, L1i 32K, L2 1024K, L3 32768K" (cpu0's, from sysfs), or "unknown"
+    std::string clocksource;            // the kernel's current one
+    std::string thp;                    // transparent huge page policy: "always", "madvise", "never" or "unknown"
     std::uint64_t huge_page_bytes = 0;  // Hugepagesize
     std::uint64_t huge_pages_free = 0;  // HugePages_Free
     std::uint64_t huge_pages_total = 0;

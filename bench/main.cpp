@@ -35,6 +35,7 @@ constexpr std::uint64_t schedule_sizes[] = {128, 192};
 constexpr std::uint64_t large_page_sizes[] = {192};  // both tables, with 2 MiB pages
 constexpr std::uint64_t loop_sizes[] = {64, 192};
 constexpr int start_roof_rounds = 3;
+constexpr int start_roof_passes = 4;
 
 struct Settings {
     double seconds = 2.0;
@@ -78,8 +79,8 @@ std::vector<Row> measure_rows(const char* table, const Setup& setup, const std::
     for (std::size_t s = 0; s < spans.size(); ++s) {
         const double mgups = m.spans[s].mgups;
         rows.push_back(Row{table, setup, spans[s].schedule ? schedule_name(*spans[s].schedule) : "picked", round,
-                           m.spans[s], m.share_of_in_place(mgups), m.share_of_shifted(mgups), m.roofs,
-                           m.picks, m.calibration_s, m.error});
+                           m.spans[s], m.share_of_in_place(mgups), m.share_of_shifted(mgups), m.roofs, m.picks,
+                           m.calibration_s, m.error});
     }
     return rows;
 }
@@ -110,10 +111,11 @@ std::size_t roof_mib(std::size_t wanted, std::uint32_t workers) {
 }
 
 void print_roofs(const std::vector<StartRoof>& roofs) {
-    std::printf("\nroofs at the start, best of %d rounds, %u bytes per update: the in-place update\n"
-                "a[i] += s * b[i] and the shifted reference a[i] += s * (b[i + plane] - b[i]), one size-192\n"
-                "plane apart (the same traffic, plus the third stream a sweep cannot avoid)\n",
-                start_roof_rounds, static_cast<unsigned>(bytes_per_update));
+    std::printf(
+        "\nroofs at the start, best of %d rounds of %d passes, %u bytes per update: the in-place update\n"
+        "a[i] += s * b[i] and the shifted reference a[i] += s * (b[i + plane] - b[i]), one size-192\n"
+        "plane apart (the same traffic, plus the third stream a sweep cannot avoid)\n",
+        start_roof_rounds, start_roof_passes, static_cast<unsigned>(bytes_per_update));
     std::printf("%-6s %8s %10s %10s %10s %10s %9s %11s  %s\n", "pages", "workers", "in-place", "MGups", "shifted",
                 "MGups", "shifted %", "huge pages", "arrays");
     for (const StartRoof& r : roofs) {
@@ -126,18 +128,20 @@ void print_roofs(const std::vector<StartRoof>& roofs) {
                     r.roofs.shifted / 1e9, r.roofs.shifted_mgups(), 100.0 * r.roofs.shifted / r.roofs.in_place,
                     100.0 * r.roofs.huge_share, r.mib);
         if (r.pages == Pages::large && r.roofs.huge_share < 0.9) {
-            std::printf("       the 2 MiB arrays got huge pages for only %.0f%% of their bytes (transparent huge\n"
-                        "       pages off?): this row is mostly a 4 KiB figure\n",
-                        100.0 * r.roofs.huge_share);
+            std::printf(
+                "       the 2 MiB arrays got huge pages for only %.0f%% of their bytes (transparent huge\n"
+                "       pages off?): this row is mostly a 4 KiB figure\n",
+                100.0 * r.roofs.huge_share);
         }
     }
 }
 
 void print_variants(const std::vector<Row>& rows) {
-    std::printf("\nevery variant with the schedule its workloads picked (worker order); each row's roofs are\n"
-                "measured by its workers with its page size just before and right after it (2 x %zu MiB each,\n"
-                "best of %d rounds each time, the better of the two)\n",
-                row_roof_mib, row_roof_rounds);
+    std::printf(
+        "\nevery variant with the schedule its workloads picked (worker order); each row's roofs are\n"
+        "measured by its workers with its page size just before and right after it (2 x %zu MiB each,\n"
+        "best of %d rounds of %d passes each time, the better of the two)\n",
+        row_roof_mib, row_roof_rounds, row_roof_passes);
     std::printf("%-12s %5s %8s %6s %9s %9s %7s %9s %7s  %-18s %s\n", "variant", "size", "workers", "pages", "MGups",
                 "roof", "% roof", "shifted", "% shift", "schedule", "calibration");
     for (const Row& r : rows) {
@@ -149,8 +153,8 @@ void print_variants(const std::vector<Row>& rows) {
             continue;
         }
         std::printf(" %9.1f %9.1f %6.1f%% %9.1f %6.1f%%  %-18s %.2f s\n", r.span.mgups, r.roofs.in_place_mgups(),
-                    100.0 * r.in_place_share, r.roofs.shifted_mgups(), 100.0 * r.shifted_share, picks_text(r.picks).c_str(),
-                    r.calibration_s);
+                    100.0 * r.in_place_share, r.roofs.shifted_mgups(), 100.0 * r.shifted_share,
+                    picks_text(r.picks).c_str(), r.calibration_s);
     }
 }
 
@@ -164,8 +168,8 @@ void print_schedule_line(const std::vector<Row>& rows, const Setup& setup) {
     std::vector<Schedule> picks;  // every worker's in every round
     std::string error;
     for (const Row& r : rows) {
-        if (std::strcmp(r.table, "schedules") != 0 || r.setup.size != setup.size ||
-            r.setup.workers != setup.workers || r.setup.pages != setup.pages) {
+        if (std::strcmp(r.table, "schedules") != 0 || r.setup.size != setup.size || r.setup.workers != setup.workers ||
+            r.setup.pages != setup.pages) {
             continue;
         }
         if (!r.error.empty()) error = r.error;
@@ -248,8 +252,9 @@ bool write_json(const std::string& path, const Machine& machine, const Settings&
                 const std::vector<StartRoof>& roofs, const std::vector<Row>& rows) {
     std::FILE* f = std::fopen(path.c_str(), "w");
     if (f == nullptr) return false;
-    std::fprintf(f, "{\n  \"machine\": {\"brand\": %s, \"caches\": %s, "
-                    "\"clocksource\": %s, \"thp\": %s, \"all_workers\": %u},\n",
+    std::fprintf(f,
+                 "{\n  \"machine\": {\"brand\": %s, \"caches\": %s, "
+                 "\"clocksource\": %s, \"thp\": %s, \"all_workers\": %u},\n",
                  json_string(machine.brand).c_str(), json_string(machine.caches).c_str(),
                  json_string(machine.clocksource).c_str(), json_string(machine.thp).c_str(), all_workers());
     std::fprintf(f, "  \"settings\": {\"seconds\": %g, \"rounds\": %u, \"row_roof_mib\": %zu},\n", settings.seconds,
@@ -257,22 +262,25 @@ bool write_json(const std::string& path, const Machine& machine, const Settings&
     std::fprintf(f, "  \"roofs\": [");
     for (std::size_t i = 0; i < roofs.size(); ++i) {
         const StartRoof& r = roofs[i];
-        std::fprintf(f, "%s\n    {\"pages\": \"%s\", \"workers\": %u, \"mib\": %zu, \"in_place_gbs\": %.3f, "
-                        "\"shifted_gbs\": %.3f, \"huge_share\": %.3f}",
+        std::fprintf(f,
+                     "%s\n    {\"pages\": \"%s\", \"workers\": %u, \"mib\": %zu, \"in_place_gbs\": %.3f, "
+                     "\"shifted_gbs\": %.3f, \"huge_share\": %.3f}",
                      i == 0 ? "" : ",", pages_name(r.pages), r.workers, r.mib, r.roofs.in_place / 1e9,
                      r.roofs.shifted / 1e9, r.roofs.huge_share);
     }
     std::fprintf(f, "\n  ],\n  \"rows\": [");
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const Row& r = rows[i];
-        std::fprintf(f, "%s\n    {\"table\": \"%s\", \"variant\": \"%s\", \"size\": %llu, \"workers\": %u, "
-                        "\"pages\": \"%s\", \"schedule\": \"%s\", \"round\": %d, \"mgups\": %.2f, "
-                        "\"roof_mgups\": %.2f, \"shifted_mgups\": %.2f, \"roof_share\": %.4f, \"shifted_share\": %.4f, "
-                        "\"roof_huge_share\": %.3f, \"picks\": \"%s\", \"calibration_s\": %.3f",
+        std::fprintf(f,
+                     "%s\n    {\"table\": \"%s\", \"variant\": \"%s\", \"size\": %llu, \"workers\": %u, "
+                     "\"pages\": \"%s\", \"schedule\": \"%s\", \"round\": %d, \"mgups\": %.2f, "
+                     "\"roof_mgups\": %.2f, \"shifted_mgups\": %.2f, \"roof_share\": %.4f, \"shifted_share\": %.4f, "
+                     "\"roof_huge_share\": %.3f, \"picks\": \"%s\", \"calibration_s\": %.3f",
                      i == 0 ? "" : ",", r.table, isa_text(r.setup.isa).c_str(),
                      static_cast<unsigned long long>(r.setup.size), r.setup.workers, pages_name(r.setup.pages),
                      r.schedule.c_str(), r.round, r.span.mgups, r.roofs.in_place_mgups(), r.roofs.shifted_mgups(),
-                     r.in_place_share, r.shifted_share, r.roofs.huge_share, picks_text(r.picks).c_str(), r.calibration_s);
+                     r.in_place_share, r.shifted_share, r.roofs.huge_share, picks_text(r.picks).c_str(),
+                     r.calibration_s);
         if (std::strcmp(r.table, "loop") == 0) {
             std::fprintf(f, ", \"iterations\": %llu, \"iteration_s\": %.6f, \"step_s\": %.6f, \"check_s\": %.6f",
                          static_cast<unsigned long long>(r.span.iterations), r.span.iteration_s, r.span.step_s,
@@ -331,8 +339,7 @@ int run(const Settings& settings) {
     std::vector<std::uint32_t> worker_counts{1};
     if (all > 1) worker_counts.push_back(all);
     std::printf("machine: \"%s\", caches %s, clocksource %s, transparent huge pages %s\n", machine.brand.c_str(),
-                machine.caches.c_str(),
-                machine.clocksource.c_str(), machine.thp.c_str());
+                machine.caches.c_str(), machine.clocksource.c_str(), machine.thp.c_str());
 
     // The grids take 2 MiB pages only from the reserved pool (hugetlb).
     std::vector<Pages> grid_pages{Pages::small};
@@ -340,10 +347,11 @@ int run(const Settings& settings) {
     if (needed != 0 && machine.huge_pages_free >= needed) {
         grid_pages.push_back(Pages::large);
     } else {
-        std::printf("large pages: %llu free, the grids need %llu; the tables below have 4 KiB pages only (as root, "
-                    "echo %llu > /proc/sys/vm/nr_hugepages adds 2 MiB rows)\n",
-                    static_cast<unsigned long long>(machine.huge_pages_free), static_cast<unsigned long long>(needed),
-                    static_cast<unsigned long long>(machine.huge_pages_total - machine.huge_pages_free + needed));
+        std::printf(
+            "large pages: %llu free, the grids need %llu; the tables below have 4 KiB pages only (as root, "
+            "echo %llu > /proc/sys/vm/nr_hugepages adds 2 MiB rows)\n",
+            static_cast<unsigned long long>(machine.huge_pages_free), static_cast<unsigned long long>(needed),
+            static_cast<unsigned long long>(machine.huge_pages_total - machine.huge_pages_free + needed));
     }
     std::fflush(stdout);
 
@@ -351,7 +359,8 @@ int run(const Settings& settings) {
     for (Pages pages : {Pages::small, Pages::large}) {
         for (std::uint32_t workers : worker_counts) {
             const std::size_t mib = roof_mib(settings.bandwidth_mib, workers);
-            roofs.push_back(StartRoof{pages, workers, mib, measure_roofs(workers, start_roof_rounds, mib, pages)});
+            roofs.push_back(StartRoof{pages, workers, mib,
+                                      measure_roofs(workers, start_roof_rounds, start_roof_passes, mib, pages)});
         }
     }
     print_roofs(roofs);
@@ -382,20 +391,23 @@ int run(const Settings& settings) {
     Isa best = settings.schedule_isa.value_or(Isa::sse2);
     double best_rate = -1.0;
     for (const Row& r : rows) {
-        if (settings.schedule_isa || r.setup.workers != 1 || r.setup.size != 192 || r.setup.pages != Pages::small) continue;
+        if (settings.schedule_isa || r.setup.workers != 1 || r.setup.size != 192 || r.setup.pages != Pages::small)
+            continue;
         if (r.span.mgups > best_rate) best = r.setup.isa;
         best_rate = std::max(best_rate, r.span.mgups);
     }
 
     if (listed(settings.tables, "schedules")) {
-        std::printf("\nschedules of %s, MGups, median of %u rounds (median shares of the round's roof and shifted\n"
-                    "reference); each round steps one set of grids under every schedule in turn, for half a span\n"
-                    "each, the order rotating; \"picked\" is what the workloads chose themselves, \"plain\" the\n"
-                    "baseline; \"vs plain\" and \"vs best\" are medians of the pick's rate against plain's and\n"
-                    "against the best candidate's (highest median) in the same round\n",
-                    isa_text(best).c_str(), settings.rounds);
+        std::printf(
+            "\nschedules of %s, MGups, median of %u rounds (median shares of the round's roof and shifted\n"
+            "reference); each round steps one set of grids under every schedule in turn, for half a span\n"
+            "each, the order rotating; \"picked\" is what the workloads chose themselves, \"plain\" the\n"
+            "baseline; \"vs plain\" and \"vs best\" are medians of the pick's rate against plain's and\n"
+            "against the best candidate's (highest median) in the same round\n",
+            isa_text(best).c_str(), settings.rounds);
         std::printf("%5s %8s %6s", "size", "workers", "pages");
-        for (std::uint32_t s = 0; s < schedule_count; ++s) std::printf(" %20s", schedule_name(static_cast<Schedule>(s)));
+        for (std::uint32_t s = 0; s < schedule_count; ++s)
+            std::printf(" %20s", schedule_name(static_cast<Schedule>(s)));
         std::printf(" %20s %9s %9s  %s\n", "picked", "vs plain", "vs best", "picks");
         for (Pages pages : grid_pages) {
             for (std::uint64_t size : schedule_sizes) {
@@ -406,9 +418,9 @@ int run(const Settings& settings) {
                         std::vector<Span> spans;
                         for (std::uint32_t k = 0; k <= schedule_count; ++k) {
                             const std::uint32_t e = (round + k) % (schedule_count + 1);
-                            spans.push_back(Span{e < schedule_count ? std::optional(static_cast<Schedule>(e))
-                                                                    : std::nullopt,
-                                                 settings.seconds / 2.0, false});
+                            spans.push_back(
+                                Span{e < schedule_count ? std::optional(static_cast<Schedule>(e)) : std::nullopt,
+                                     settings.seconds / 2.0, false});
                         }
                         add(measure_rows("schedules", setup, spans, static_cast<int>(round), row_mib));
                     }
@@ -427,9 +439,10 @@ int run(const Settings& settings) {
         print_loop(rows);
     }
 
-    std::printf("\nload average (1 min) at the start %.2f, at the end %.2f, on %u workers: other work on the\n"
-                "machine lowers the figures, the all-worker ones most\n",
-                load_at_start, load_average(), all);
+    std::printf(
+        "\nload average (1 min) at the start %.2f, at the end %.2f, on %u workers: other work on the\n"
+        "machine lowers the figures, the all-worker ones most\n",
+        load_at_start, load_average(), all);
     if (!settings.json.empty()) {
         if (!write_json(settings.json, machine, settings, roofs, rows)) {
             std::fprintf(stderr, "could not write %s\n", settings.json.c_str());
@@ -446,9 +459,10 @@ int run(const Settings& settings) {
 int main(int argc, char** argv) {
     nembo::bench::Settings settings;
     if (!nembo::bench::parse_options(argc, argv, settings)) {
-        std::fprintf(stderr,
-                     "options: --seconds=S --rounds=R --schedule-isa=V --variants=V,... --tables=variants,schedules,loop\n"
-                     "--bandwidth-mib=M --json=FILE (numbers positive, variants ones this processor runs)\n");
+        std::fprintf(
+            stderr,
+            "options: --seconds=S --rounds=R --schedule-isa=V --variants=V,... --tables=variants,schedules,loop\n"
+            "--bandwidth-mib=M --json=FILE (numbers positive, variants ones this processor runs)\n");
         return 1;
     }
     return nembo::bench::run(settings);

@@ -15,7 +15,6 @@ namespace nembo::bench {
 namespace {
 
 constexpr std::size_t huge_page = std::size_t{2} << 20;
-constexpr int passes = 4;
 // One x-plane of a size-192 grid, in doubles.
 constexpr std::size_t plane = std::size_t{194} * 194 * (sizeof(Cell) / sizeof(double));
 
@@ -97,13 +96,14 @@ const char* pages_name(Pages pages) { return pages == Pages::large ? "2MiB" : "4
 Roofs better(const Roofs& a, const Roofs& b) {
     if (!a.measured) return b;
     if (!b.measured) return a;
-    return Roofs{std::max(a.in_place, b.in_place), std::max(a.shifted, b.shifted),
-                 std::min(a.huge_share, b.huge_share), true};
+    return Roofs{std::max(a.in_place, b.in_place), std::max(a.shifted, b.shifted), std::min(a.huge_share, b.huge_share),
+                 true};
 }
 
-RoofRounds::RoofRounds(std::uint32_t workers, int rounds, std::size_t mib, Pages pages)
+RoofRounds::RoofRounds(std::uint32_t workers, int rounds, int passes, std::size_t mib, Pages pages)
     : workers_(workers),
       rounds_(rounds),
+      passes_(passes),
       elements_(mib * std::size_t{1024 * 1024} / sizeof(double)),
       pages_(pages),
       in_place_(static_cast<std::size_t>(rounds) * workers, 0.0),
@@ -124,9 +124,9 @@ void RoofRounds::run_worker(std::uint32_t index, Barrier& start) {
         start.arrive_and_wait();
         if (!arrays.ready()) return;
         const auto t0 = std::chrono::steady_clock::now();
-        for (int pass = 0; pass < passes; ++pass) update(a, b, elements_, 1e-6);
+        for (int pass = 0; pass < passes_; ++pass) update(a, b, elements_, 1e-6);
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-        const double bytes = 24.0 * static_cast<double>(elements_) * passes;
+        const double bytes = 24.0 * static_cast<double>(elements_) * passes_;
         rates[static_cast<std::size_t>(round) * workers_ + index] = seconds > 0.0 ? bytes / seconds : 0.0;
     };
     for (int round = 0; round < rounds_; ++round) {
@@ -154,8 +154,8 @@ Roofs RoofRounds::result() const {
     return roofs;
 }
 
-Roofs measure_roofs(std::uint32_t workers, int rounds, std::size_t mib, Pages pages) {
-    RoofRounds timings(workers, rounds, mib, pages);
+Roofs measure_roofs(std::uint32_t workers, int rounds, int passes, std::size_t mib, Pages pages) {
+    RoofRounds timings(workers, rounds, passes, mib, pages);
     run_pinned(workers, [&](std::uint32_t index, Barrier& start) { timings.run_worker(index, start); });
     return timings.result();
 }

@@ -53,13 +53,13 @@ Roofs better(const Roofs& a, const Roofs& b);
 // One measurement's shared state: each worker's rates per round.
 class RoofRounds {
 public:
-    RoofRounds(std::uint32_t workers, int rounds, std::size_t mib, Pages pages);
+    RoofRounds(std::uint32_t workers, int rounds, int passes, std::size_t mib, Pages pages);
 
     // One worker's part, on its own pinned thread, called by all the workers
-    // together: it maps and touches its arrays, then in each round times a few
-    // passes of the in-place update and then of the shifted one, all workers
-    // starting each pass together at `start`. A worker without arrays still
-    // passes every start, so the others are not held up.
+    // together: it maps and touches its arrays, then in each round times
+    // `passes` passes of the in-place update and then as many of the shifted
+    // one, all workers starting each together at `start`. A worker without
+    // arrays still passes every start, so the others are not held up.
     void run_worker(std::uint32_t index, Barrier& start);
 
     // The best round of each roof, summed over the workers.
@@ -68,6 +68,7 @@ public:
 private:
     std::uint32_t workers_;
     int rounds_;
+    int passes_;
     std::size_t elements_;
     Pages pages_;
     std::vector<double> in_place_;  // [round * workers + index], bytes per second
@@ -77,6 +78,6 @@ private:
 };
 
 // The whole measurement on `workers` freshly pinned threads.
-Roofs measure_roofs(std::uint32_t workers, int rounds, std::size_t mib, Pages pages);
+Roofs measure_roofs(std::uint32_t workers, int rounds, int passes, std::size_t mib, Pages pages);
 
 }  // namespace nembo::bench
