@@ -1,15 +1,6 @@
-// nembo_bench: the timed work against the machine's memory roofs. Every
-// table is built from measure() (engine.hpp); see docs/performance.md for how
-// to read it. Options:
-//   --seconds=S        span of each step measurement (default 2)
-//   --rounds=R         rounds of the schedule comparison (default 5)
-//   --schedule-isa=V   the schedule comparison's variant (default: the best
-//                      single-worker rate at 192 with 4 KiB pages)
-//   --variants=V,...   the variants of the variant table (default: all that run here)
-//   --tables=T,...     of variants, schedules, loop (default: all three)
-//   --bandwidth-mib=M  size of each roof array at the start (default 1024,
-//                      less when the free memory would not hold them all)
-//   --json=FILE        also write every row, and the machine, to FILE as JSON
+// nembo_bench: the timed work against the machine's memory roofs, for both
+// page sizes. Every table is built from measure() (engine.hpp); the options
+// and how to read the tables are in docs/performance.md.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
