@@ -47,10 +47,9 @@ fuzz: deps
 	  || { tail -n 60 build/fuzz/fuzz.log; exit 1; }
 	@echo "fuzz_command_line: $$(grep -c . build/fuzz/fuzz.log) log lines, no crash, leak or sanitizer report in $(FUZZ_SECONDS) s"
 
-# Every solver variant this processor runs against the memory roofs of both
-# page sizes, the sweep schedules compared, and the timed loop's overhead
-# (docs/performance.md). BENCH_ARGS passes options on, e.g.
-# BENCH_ARGS=--seconds=5 or BENCH_ARGS="--variants=fma --json=bench.json".
+# Every solver variant this processor runs against the memory ceiling, and
+# the timed loop's overhead; one table at the end. BENCH_ARGS passes options
+# on, e.g. BENCH_ARGS=--seconds=5 or BENCH_ARGS=--benchmark_filter=avx512.
 bench: deps
 	@$(call configure_and_build,release,--target nembo_bench)
 	./build/release/bench/nembo_bench $(BENCH_ARGS)
