@@ -334,8 +334,7 @@ RatioRow ratio_row(std::uint64_t step) {
 
 WorkloadProbe probe_workload(Workload& workload) {
     SolverBase& base = static_cast<SolverBase&>(workload);
-    WorkloadProbe probe{&base.grid,   &base.grid_ready, nullptr,           nullptr, nullptr,
-                        nullptr,      &base.schedule,   &base.calibration};
+    WorkloadProbe probe{&base.grid, &base.grid_ready, nullptr, nullptr, nullptr, nullptr};
     if (StandingWave* wave = dynamic_cast<StandingWave*>(&base)) {
         probe.initial_energy = &wave->initial_energy;
         probe.node_reference = &wave->node_reference;
@@ -344,6 +343,14 @@ WorkloadProbe probe_workload(Workload& workload) {
         probe.injected_energy = &source->injected_energy;
     }
     return probe;
+}
+
+void use_schedule(Workload& workload, Schedule schedule) { static_cast<SolverBase&>(workload).schedule = schedule; }
+
+Schedule stepping_schedule(const Workload& workload) { return static_cast<const SolverBase&>(workload).schedule; }
+
+ScheduleChoice schedule_calibration(const Workload& workload) {
+    return static_cast<const SolverBase&>(workload).calibration;
 }
 
 }  // namespace nembo::NEMBO_VARIANT

@@ -28,8 +28,6 @@ struct WorkloadProbe {
     double** node_reference;  // standing wave, *node_count elements
     std::uint64_t* node_count;
     double* injected_energy;  // soft Gaussian
-    Schedule* schedule;       // the schedule step() sweeps with
-    ScheduleChoice* calibration;  // how initialize() chose it
 };
 
 #define NEMBO_VARIANT_EXPORTS                                                          \
@@ -40,7 +38,10 @@ struct WorkloadProbe {
     double node_energy(const YeeGrid& grid, std::uint64_t x, std::uint64_t y, std::uint64_t z); \
     double total_energy(const YeeGrid& grid);                                          \
     RatioRow ratio_row(std::uint64_t step);                                            \
-    WorkloadProbe probe_workload(Workload& workload);
+    WorkloadProbe probe_workload(Workload& workload);                                  \
+    void use_schedule(Workload& workload, Schedule schedule);                          \
+    Schedule stepping_schedule(const Workload& workload);                              \
+    ScheduleChoice schedule_calibration(const Workload& workload);
 
 namespace isa_sse2 { NEMBO_VARIANT_EXPORTS }
 namespace isa_avx { NEMBO_VARIANT_EXPORTS }
@@ -62,6 +63,15 @@ struct VariantFunctions {
     double (*total_energy)(const YeeGrid&);
     RatioRow (*ratio_row)(std::uint64_t);
     WorkloadProbe (*probe_workload)(Workload&);
+    // The schedule a workload of this build sweeps with. initialize() times
+    // the candidates and keeps the fastest (schedule_calibration tells how
+    // that went); use_schedule, after initialize(), makes every later step()
+    // sweep with the given one instead, on the same grid, until it is called
+    // again. The benchmark's schedule comparison and the schedule tests force
+    // a schedule this way and no other.
+    void (*use_schedule)(Workload&, Schedule);
+    Schedule (*stepping_schedule)(const Workload&);
+    ScheduleChoice (*schedule_calibration)(const Workload&);
 };
 
 const VariantFunctions& variant_functions(Isa isa);

@@ -11,7 +11,8 @@ namespace {
 #define NEMBO_VARIANT_TABLE(ns)                                                                   \
     VariantFunctions {                                                                            \
         ns::make_standing_wave, ns::make_soft_gaussian, ns::update_h, ns::update_e, ns::node_energy, \
-            ns::total_energy, ns::ratio_row, ns::probe_workload                                  \
+            ns::total_energy, ns::ratio_row, ns::probe_workload, ns::use_schedule,               \
+            ns::stepping_schedule, ns::schedule_calibration                                      \
     }
 
 // By SolverBuild.

@@ -32,7 +32,7 @@ void run_soft_gaussian(std::string_view isa, Schedule schedule, std::uint64_t st
     auto made = make_allocated("soft_gaussian", isa, 64);
     ASSERT_NE(made.workload, nullptr);
     ASSERT_FALSE(made.workload->initialize().has_error());
-    *made.probe.schedule = schedule;
+    made.build->use_schedule(*made.workload, schedule);
     for (std::uint64_t t = 0; t < steps; ++t) {
         ASSERT_FALSE(made.workload->pre_step(t).has_error());
         ASSERT_FALSE(made.workload->step().has_error());
@@ -73,13 +73,14 @@ TEST(Schedules, CalibrationLeavesTheFieldsAsSetUp) {
         const std::vector<Cell> zero(gaussian.probe.grid->e.cell_count, Cell{0.0, 0.0, 0.0, 0.0});
         EXPECT_TRUE(bit_identical(snapshot(gaussian.probe.grid->e), zero));
         EXPECT_TRUE(bit_identical(snapshot(gaussian.probe.grid->h), zero));
-        EXPECT_GE(gaussian.probe.calibration->rounds, calibration_min_rounds);
-        EXPECT_EQ(*gaussian.probe.schedule, gaussian.probe.calibration->picked);
+        EXPECT_GE(gaussian.build->schedule_calibration(*gaussian.workload).rounds, calibration_min_rounds);
+        EXPECT_EQ(gaussian.build->stepping_schedule(*gaussian.workload),
+                  gaussian.build->schedule_calibration(*gaussian.workload).picked);
 
         auto wave = make_allocated("standing_wave", isa, 64);
         ASSERT_NE(wave.workload, nullptr);
         ASSERT_FALSE(wave.workload->initialize().has_error());
-        EXPECT_GE(wave.probe.calibration->rounds, calibration_min_rounds);
+        EXPECT_GE(wave.build->schedule_calibration(*wave.workload).rounds, calibration_min_rounds);
         EXPECT_TRUE(bit_identical(snapshot(wave.probe.grid->h), zero));
         // The start as the standing wave writes it: (sin(x k / (N - 1)), sin(y k / (N - 1)), 0, 0)
         // inside, zero on the outer layer, k = ((N - 2) >> 5) pi.
