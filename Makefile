@@ -55,9 +55,10 @@ fuzz:
 	  || { tail -n 60 build/fuzz/fuzz.log; exit 1; }
 	@echo "fuzz_command_line: $$(grep -c . build/fuzz/fuzz.log) log lines, no crash, leak or sanitizer report in $(FUZZ_SECONDS) s"
 
-# Every solver variant this processor runs against the memory ceiling, and
-# the timed loop's overhead; one table at the end. BENCH_ARGS passes options
-# on, e.g. BENCH_ARGS=--seconds=5 or BENCH_ARGS=--benchmark_filter=avx512.
+# Every solver variant this processor runs, the sweep schedules and the timed
+# loop's overhead, against the memory roofs of both page sizes
+# (docs/performance.md). BENCH_ARGS passes options on, e.g.
+# BENCH_ARGS="--seconds=5 --variants=fma,avx2 --json=bench.json".
 bench:
 	$(call deps,bench)
 	@$(call configure_and_build,release,--target nembo_bench)

@@ -2,7 +2,7 @@
 # Installs what a fresh Debian 12 machine lacks for one Makefile target, and
 # nothing more: the native program needs a compiler and {fmt}; the Windows
 # build adds the mingw-w64 cross compiler; the tests add Wine, GoogleTest,
-# Google Benchmark, LLVM's disassembler and the fuzzer's runtime; the release
+# LLVM's disassembler and the fuzzer's runtime; the release
 # packages add the archivers.
 # As root it runs apt-get; otherwise it prints the one command to run.
 #   install-deps.sh build|windows|bench|test|dist
@@ -10,7 +10,7 @@ set -euo pipefail
 
 native=(cmake ninja-build make g++ libfmt-dev clang-19)  # clang-19 builds the APX solver
 windows=(g++-mingw-w64-x86-64-posix)
-bench=(libgtest-dev libbenchmark-dev)  # the release tree holds the tests and benchmarks
+bench=(libgtest-dev)  # the release tree, which holds the benchmark, builds the tests too
 test=(wine wine64 llvm-19 libclang-rt-19-dev)
 dist=(git zip unzip dpkg-dev)  # what make dist packs with and its check unpacks with
 
