@@ -51,8 +51,8 @@ std::uint64_t huge_bytes_in(std::uintptr_t begin, std::uintptr_t end) {
 
 // Doubles between the end of a and the start of b. Streams a power of two
 // apart contend for the same cache sets and memory banks, which costs the
-// update a third of its bandwidth here; arrays from the heap are never
-// placed like that, and a grid's two fields neither.
+// update a third of its bandwidth here; a grid's two fields are kept apart
+// the same way (h_block_lead in solver/grid.hpp).
 constexpr std::size_t gap = (4096 + 1024 + 64) / sizeof(double);
 
 // A worker's two arrays in one anonymous mapping, aligned to 2 MiB and

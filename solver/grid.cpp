@@ -14,11 +14,20 @@ std::atomic<std::uint64_t> live_blocks{0};
 
 constexpr std::uint64_t max_cell_count = UINT64_MAX / sizeof(Cell);
 
+// The storage of a block with `count` cells after `lead` bytes; 0 when that
+// does not fit in 64 bits.
+std::uint64_t storage_bytes(std::uint64_t count, std::uint64_t lead) {
+    std::uint64_t bytes = 0;
+    if (count > max_cell_count || __builtin_add_overflow(count * sizeof(Cell), lead, &bytes)) return 0;
+    return bytes;
+}
+
 void take_storage(FieldBlock& to, FieldBlock& from) noexcept {
     to.edge = from.edge;
     to.large_pages = from.large_pages;
     to.cell_count = from.cell_count;
     to.cells = from.cells;
+    to.lead = from.lead;
     from.cell_count = 0;
     from.cells = nullptr;
 }
@@ -63,7 +72,7 @@ YeeGrid::YeeGrid(const GridParams& params) {
     e.edge = edge;
     h.edge = edge;
     allocate_cells(e, count, params.large_pages);
-    allocate_cells(h, count, params.large_pages);
+    allocate_cells(h, count, params.large_pages, h_block_lead);
     dx = params.dx;
     dt = dx * 0.5;
     cell_volume = std::pow(dx, 3.0);
@@ -94,13 +103,15 @@ std::uint64_t large_page_request_bytes(std::uint64_t bytes, std::uint64_t minimu
     return padded & ~(minimum - 1);
 }
 
-void allocate_cells(FieldBlock& block, std::uint64_t count, bool large_pages) {
+void allocate_cells(FieldBlock& block, std::uint64_t count, bool large_pages, std::uint64_t lead) {
     release_cells(block);  // normally empty already; never leak what it held
     block.large_pages = large_pages;
     block.cells = nullptr;
     block.cell_count = 0;
-    if (count == 0 || count > max_cell_count) return;
-    const std::uint64_t bytes = count * sizeof(Cell);
+    block.lead = 0;
+    if (count == 0) return;
+    const std::uint64_t bytes = storage_bytes(count, lead);
+    if (bytes == 0) return;
 
     void* storage = nullptr;
     if (large_pages) {
@@ -112,24 +123,26 @@ void allocate_cells(FieldBlock& block, std::uint64_t count, bool large_pages) {
     }
     if (storage == nullptr) return;  // out of memory: the block stays empty
 
-    block.cells = static_cast<Cell*>(storage);
     // All-zero bytes are +0.0 in every lane, the pads included.
     std::memset(storage, 0, static_cast<std::size_t>(bytes));
+    block.cells = reinterpret_cast<Cell*>(static_cast<unsigned char*>(storage) + lead);
+    block.lead = lead;
     block.cell_count = count;
     live_blocks.fetch_add(1, std::memory_order_relaxed);
 }
 
 void release_cells(FieldBlock& block) {
     if (block.cells == nullptr) return;
+    void* const storage = reinterpret_cast<unsigned char*>(block.cells) - block.lead;
+    const std::uint64_t bytes = storage_bytes(block.cell_count, block.lead);
     if (block.large_pages) {
-        const std::uint64_t request =
-            large_page_request_bytes(block.cell_count * sizeof(Cell), enable_large_pages());
-        memory::large_release(block.cells, request);
+        memory::large_release(storage, large_page_request_bytes(bytes, enable_large_pages()));
     } else {
-        memory::heap_release(block.cells, block.cell_count * sizeof(Cell));
+        memory::heap_release(storage, bytes);
     }
     block.cells = nullptr;
     block.cell_count = 0;
+    block.lead = 0;
     live_blocks.fetch_sub(1, std::memory_order_relaxed);
 }
 

@@ -28,6 +28,14 @@ bool every_double_is_positive_zero(const FieldBlock& block) {
     return true;
 }
 
+// Bytes from the page offset of E's first cell to that of H's, modulo a
+// 4 KiB page: the lead that keeps cell i of the two fields apart.
+std::uint64_t page_offset_of_h_after_e(const YeeGrid& grid) {
+    const auto e = reinterpret_cast<std::uintptr_t>(grid.e.cells);
+    const auto h = reinterpret_cast<std::uintptr_t>(grid.h.cells);
+    return (h - e) % 4096;
+}
+
 #ifdef _WIN32
 constexpr bool on_linux = false;
 #else
@@ -76,6 +84,7 @@ TEST(Grid, SizeSixtyFourBuildsTwoZeroedBlocksAndTheGridConstants) {
         EXPECT_FALSE(block->large_pages);
         EXPECT_TRUE(every_double_is_positive_zero(*block));
     }
+    EXPECT_EQ(page_offset_of_h_after_e(grid), h_block_lead);
     EXPECT_EQ(grid.dx, 0.01);
     EXPECT_EQ(grid.dt, 0.005);
     EXPECT_DOUBLE_EQ(grid.cell_volume, 1.0e-6);
@@ -192,6 +201,7 @@ TEST(Grid, LargePagesNeverRaiseAnError) {
 TEST(Grid, PageSizeOfEachKindOfBlock) {
     if (!on_linux) GTEST_SKIP() << "reads Linux's /proc/self/smaps";
 #ifndef _WIN32
+    const Cell* released[2] = {};
     {
         const bool large_pages = false;
         const YeeGrid grid(GridParams{large_pages, 64, 0.01});
@@ -203,7 +213,11 @@ TEST(Grid, PageSizeOfEachKindOfBlock) {
             EXPECT_EQ(mapping.anon_huge_kib, 0u);
             EXPECT_EQ(mapping.kernel_page_kib * 1024, static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE)));
         }
+        released[0] = grid.e.cells;
+        released[1] = grid.h.cells;
     }
+    // Each block's whole mapping went back, H's from before its lead too.
+    for (const Cell* cells : released) EXPECT_FALSE(mapping_of(cells).found);
 
     const std::uint64_t needed = test_support::huge_pages_for_grid(64);
     if (needed == 0) GTEST_SKIP() << "this kernel reports no huge page size";
@@ -227,6 +241,7 @@ TEST(Grid, PageSizeOfEachKindOfBlock) {
         EXPECT_EQ(mapping.kernel_page_kib, test_support::meminfo_value("Hugepagesize"));
         EXPECT_NE(mapping.flags.find(" ht"), std::string::npos) << "VmFlags:" << mapping.flags;
     }
+    EXPECT_EQ(page_offset_of_h_after_e(grid), h_block_lead);
 #endif
 }
 

@@ -10,6 +10,8 @@
 #include <fstream>
 #include <string>
 
+#include "solver/grid.hpp"
+
 namespace nembo::test_support {
 
 // A /proc/meminfo figure (kB for sizes, a count for HugePages_*); 0 when
@@ -23,11 +25,12 @@ inline std::uint64_t meminfo_value(const std::string& name) {
 }
 
 // Huge pages a grid of size n takes: two blocks of (n + 2)^3 cells of 32
-// bytes, each rounded up to whole pages; 0 when the kernel has no huge pages.
+// bytes, H's after its lead, each rounded up to whole pages; 0 when the
+// kernel has no huge pages.
 inline std::uint64_t huge_pages_for_grid(std::uint64_t n) {
     const std::uint64_t page = meminfo_value("Hugepagesize") * 1024;
     const std::uint64_t block = (n + 2) * (n + 2) * (n + 2) * 32;
-    return page == 0 ? 0 : 2 * ((block + page - 1) / page);
+    return page == 0 ? 0 : (block + page - 1) / page + (block + h_block_lead + page - 1) / page;
 }
 
 inline const char* const nr_hugepages = "/proc/sys/vm/nr_hugepages";
