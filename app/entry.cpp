@@ -32,10 +32,10 @@ std::uint32_t automatic_thread_count(std::uint32_t cores, std::uint64_t availabl
 
 std::uint32_t resolve_thread_count(const BenchConfig& config, TopologySlot& slot) {
     if (config.numthreads != 0) return config.numthreads;
-    // A worker's grid also takes the H block's lead, so that the last worker
-    // counted in is sure to get its storage.
+    // What a grid really takes (memory_per_thread and the H block's lead), so
+    // that the last worker counted in is sure to get its storage.
     return automatic_thread_count(core_count(slot.get()), available_physical_memory(),
-                                  memory_per_thread(config.size) + h_block_lead);
+                                  grid_storage_bytes(config.size, 1));
 }
 
 std::uint32_t clamp_duration(std::uint32_t duration) {

@@ -60,12 +60,7 @@ Machine read_machine() {
 
 std::uint64_t grid_huge_pages(std::uint64_t size, std::uint32_t workers, std::uint64_t page_bytes) {
     if (page_bytes == 0) return 0;
-    // Each block rounded up as the grid's own large-page request rounds it,
-    // the H block with its lead.
-    const std::uint64_t cells = memory_per_thread(size) / 2;
-    const std::uint64_t grid = large_page_request_bytes(cells, page_bytes) +
-                               large_page_request_bytes(cells + h_block_lead, page_bytes);
-    return workers * (grid / page_bytes);
+    return workers * (grid_storage_bytes(size, page_bytes) / page_bytes);
 }
 
 }  // namespace nembo::bench

@@ -19,9 +19,8 @@ struct Machine {
 
 Machine read_machine();
 
-// Huge pages that grids of size n take for `workers` workers: two blocks of
-// (n + 2)^3 cells each, each rounded up to whole pages as the grids' own
-// large-page requests are.
+// Huge pages that grids of size n take for `workers` workers, as the grids'
+// own large-page requests ask for them.
 std::uint64_t grid_huge_pages(std::uint64_t size, std::uint32_t workers, std::uint64_t page_bytes);
 
 }  // namespace nembo::bench

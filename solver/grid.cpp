@@ -22,6 +22,19 @@ std::uint64_t storage_bytes(std::uint64_t count, std::uint64_t lead) {
     return bytes;
 }
 
+// The cells of each block of a grid of size n, (n + 2)^3. An edge whose cube
+// does not fit in 64 bits asks for more than any machine has: UINT64_MAX,
+// which the count guard of allocate_cells refuses.
+std::uint64_t block_cell_count(std::uint64_t size) {
+    const std::uint64_t edge = size + 2;
+    std::uint64_t square = 0;
+    std::uint64_t count = 0;
+    if (__builtin_mul_overflow(edge, edge, &square) || __builtin_mul_overflow(square, edge, &count)) {
+        return UINT64_MAX;
+    }
+    return count;
+}
+
 void take_storage(FieldBlock& to, FieldBlock& from) noexcept {
     to.edge = from.edge;
     to.large_pages = from.large_pages;
@@ -62,13 +75,7 @@ YeeGrid::YeeGrid() noexcept = default;
 
 YeeGrid::YeeGrid(const GridParams& params) {
     const std::uint64_t edge = params.size + 2;
-    std::uint64_t count = 0;
-    std::uint64_t square = 0;
-    // An edge whose cube does not fit in 64 bits asks for more than any
-    // machine has; let the count guard of allocate_cells refuse it.
-    if (__builtin_mul_overflow(edge, edge, &square) || __builtin_mul_overflow(square, edge, &count)) {
-        count = UINT64_MAX;
-    }
+    const std::uint64_t count = block_cell_count(params.size);
     e.edge = edge;
     h.edge = edge;
     allocate_cells(e, count, params.large_pages);
@@ -147,6 +154,15 @@ void release_cells(FieldBlock& block) {
 }
 
 std::uint64_t live_cell_blocks() { return live_blocks.load(std::memory_order_relaxed); }
+
+std::uint64_t grid_storage_bytes(std::uint64_t size, std::uint64_t page) {
+    const std::uint64_t count = block_cell_count(size);
+    const std::uint64_t e = large_page_request_bytes(storage_bytes(count, 0), page);
+    const std::uint64_t h = large_page_request_bytes(storage_bytes(count, h_block_lead), page);
+    std::uint64_t total = 0;
+    if (e == 0 || h == 0 || __builtin_add_overflow(e, h, &total)) return 0;
+    return total;
+}
 
 std::uint64_t memory_per_thread(std::uint64_t size) {
     return (size + 2) * (size + 2) * (64 * size + 128);

@@ -60,7 +60,8 @@ struct YeeGrid {
 // reads one field where it writes the other, cell for cell; on a Zen 4 the
 // fastest schedules lost 4% of their rate to that at size 192 and 15% at
 // 128. Half a page keeps the two as far apart as a page allows, with either
-// page size. The lead is storage beyond memory_per_thread: 2 KiB a grid.
+// page size. The lead is storage beyond memory_per_thread: 2 KiB a grid
+// (grid_storage_bytes counts it).
 inline constexpr std::uint64_t h_block_lead = 2048;
 
 // Gives an empty block zeroed storage for `count` cells, the first of them
@@ -85,5 +86,9 @@ std::uint64_t enable_large_pages();
 std::uint64_t available_physical_memory();
 // Bytes of field storage one worker needs for grid size n: 64 * (n + 2)^3.
 std::uint64_t memory_per_thread(std::uint64_t size);
+// The storage one worker's grid of size n asks for: both blocks, H's with
+// its lead, each rounded up to whole pages of `page` bytes (1: no rounding).
+// 0 when page is 0 or the count does not fit in 64 bits.
+std::uint64_t grid_storage_bytes(std::uint64_t size, std::uint64_t page);
 
 }  // namespace nembo

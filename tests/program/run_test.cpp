@@ -193,9 +193,6 @@ using test_support::HugePageReservation;
 using test_support::meminfo_value;
 using test_support::nr_hugepages;
 
-// Huge pages one size-64 worker takes.
-std::uint64_t huge_pages_for_size_64() { return test_support::huge_pages_for_grid(64); }
-
 Lines large_page_run_lines() {
     Lines expected = run_description("running with 1 thread (os)", "17.55 MiB total");
     expected[8] = "allocating fields.... (large pages)";
@@ -223,7 +220,8 @@ TEST(Run, DurationIsClampedAndLargePagesAreAnnounced) {
         }
         return;
     }
-    if (meminfo_value("HugePages_Free") >= huge_pages_for_size_64() && huge_pages_for_size_64() != 0) {
+    const std::uint64_t needed = test_support::huge_pages_for_grid(64);
+    if (meminfo_value("HugePages_Free") >= needed && needed != 0) {
         expect_lines(r.out, large_page_run_lines());
         EXPECT_EQ(r.err, timer_warning() + violations);
         EXPECT_EQ(r.status, 0);
@@ -241,7 +239,7 @@ TEST(Run, DurationIsClampedAndLargePagesAreAnnounced) {
 TEST(Run, LargePagesForReal) {
     if (windows_target()) GTEST_SKIP() << "huge pages are reserved through Linux's /proc/sys/vm/nr_hugepages";
     if (geteuid() != 0) GTEST_SKIP() << "not root: cannot reserve huge pages in " << nr_hugepages;
-    const std::uint64_t needed = huge_pages_for_size_64();
+    const std::uint64_t needed = test_support::huge_pages_for_grid(64);
     if (needed == 0) GTEST_SKIP() << "this kernel reports no huge page size";
     const HugePageReservation reservation(needed);
     if (meminfo_value("HugePages_Free") < needed) {

@@ -26,7 +26,8 @@ inline std::uint64_t meminfo_value(const std::string& name) {
 
 // Huge pages a grid of size n takes: two blocks of (n + 2)^3 cells of 32
 // bytes, H's after its lead, each rounded up to whole pages; 0 when the
-// kernel has no huge pages.
+// kernel has no huge pages. Counted here, not by the solver, so that the
+// whole-program tests need none of it.
 inline std::uint64_t huge_pages_for_grid(std::uint64_t n) {
     const std::uint64_t page = meminfo_value("Hugepagesize") * 1024;
     const std::uint64_t block = (n + 2) * (n + 2) * (n + 2) * 32;
