@@ -19,14 +19,22 @@ target_link_libraries(nembo_options INTERFACE Threads::Threads)
 
 # The shipped program is rebuilt byte for byte from any checkout: no path of
 # the checkout in it (sources and the build tree below it appear relative to
-# the checkout), no link time stamp, no symbols. On Linux the C++ runtime is
-# linked in, so that the program needs only the C library.
+# the checkout), no link time stamp, no symbols.
+#
+# On Linux it is a static position-independent executable: no program
+# interpreter, no shared library, so it starts on any x86-64 kernel the C
+# library supports (3.2 on) whatever C library the distribution has, and the
+# kernel still places it at a random address. glibc marks the functions that
+# would load code at run time in a static program (the name services, iconv,
+# dlopen) with link-time warnings; every linker warning is an error here, so
+# none of them can creep in.
 if(NEMBO_DIST)
   target_compile_options(nembo_options INTERFACE -ffile-prefix-map=${PROJECT_SOURCE_DIR}/=)
   add_link_options(-s)
   if(WIN32)
     add_link_options(-Wl,--no-insert-timestamp)
   else()
-    add_link_options(-static-libstdc++ -static-libgcc)
+    target_compile_options(nembo_options INTERFACE -fPIE)
+    add_link_options(-static-pie -Wl,--fatal-warnings)
   endif()
 endif()

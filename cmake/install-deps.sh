@@ -12,7 +12,7 @@ native=(cmake ninja-build make g++ libfmt-dev clang-19)  # clang-19 builds the A
 windows=(g++-mingw-w64-x86-64-posix)
 bench=(libgtest-dev)  # the release tree, which holds the benchmark, builds the tests too
 test=(wine wine64 llvm-19 libclang-rt-19-dev)
-dist=(git zip unzip dpkg-dev)  # what make dist packs with and its check unpacks with
+dist=(git zip unzip dpkg-dev file)  # what make dist packs with and its check unpacks and reads with
 
 case "${1:-test}" in
   build) packages=("${native[@]}") ;;

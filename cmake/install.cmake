@@ -27,9 +27,8 @@ if(NEMBO_DIST AND NOT WIN32)
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
-  # The C library is the only shared library left; dpkg-shlibdeps states the
-  # lowest libc6 that has every symbol version the program uses.
-  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # The program is static: the package depends on nothing.
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
   set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/cpack)
   set(CPACK_THREADS 1)
   include(CPack)

@@ -5,8 +5,9 @@
 #  - the zip's nembo.exe names the project version in its version resource
 #    and prints the same help screen under Wine as the tarball's nembo;
 #  - the guide is the repository's, with CRLF line ends in the zip;
-#  - the Linux program needs no shared library beyond the C library's, and
-#    the Debian package says so;
+#  - the Linux program is a static position-independent executable that
+#    needs no library at all, and runs in an empty root (as root);
+#  - the Debian package depends on nothing;
 #  - as root, the Debian package installs /usr/bin/nembo, which runs, and
 #    removes without leaving a file behind.
 # Only committed work is checked: the clones are of HEAD.
@@ -19,7 +20,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/nembo-dist.XXXXXX")
 installed_here=0
 cleanup() {
   if [ "$installed_here" -eq 1 ]; then dpkg --purge nembo >/dev/null 2>&1 || true; fi
-  rm -rf "$work"
+  rm -rf --one-file-system "$work"
 }
 trap cleanup EXIT
 
@@ -139,16 +140,59 @@ else
   fail "nembo.exe --help under Wine:"; diff <(windows_help) "$x/help.linux" | head -n 20 || true
 fi
 
-echo "the Debian package"
-needed=$(readelf -d "$elf" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | sort)
-others=$(echo "$needed" | grep -vxE 'libc\.so\.6|libm\.so\.6|ld-linux-x86-64\.so\.2' || true)
-needed=$(echo $needed)
-depends=$(dpkg-deb -f "$one/dist/$deb" Depends)
-if [ -n "$needed" ] && [ -z "$others" ] &&
-   [[ "$depends" =~ ^libc6\ \(\>=\ [0-9.]+\)$ ]]; then
-  pass "nembo needs only the C library ($needed); the package depends on $depends"
+echo "the static Linux program"
+file -b "$elf" | sed 's/^/    /'
+readelf -lW "$elf" | grep -iE 'INTERP|Requesting' | sed 's/^/    /' || true
+needed=$(readelf -dW "$elf" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | tr '\n' ' ')
+versions=$(objdump -T "$elf" 2>/dev/null | grep -oE 'GLIBC_[0-9.]+' | sort -u | tr '\n' ' ' || true)
+if file -b "$elf" | grep -q 'static-pie linked' && [ "$(readelf -hW "$elf" | sed -n 's/^ *Type: *//p' | cut -d' ' -f1)" = DYN ] &&
+   ! readelf -lW "$elf" | grep -q INTERP && [ -z "$needed" ] && [ -z "$versions" ]; then
+  pass "nembo is static-pie: no interpreter, no NEEDED library, no glibc symbol version"
 else
-  fail "nembo needs $needed; the package depends on '$depends'"
+  fail "nembo is not a static-pie program: needs '$needed', glibc versions '$versions'"
+fi
+
+# An empty root holds the program and nothing else: no C library, no
+# loader, no /etc, no locale or gconv files. Only the kernel's /proc, /sys
+# and /dev are mounted, which nembo reads.
+if [ "$(id -u)" -ne 0 ]; then
+  skip "the run in an empty root needs root"
+else
+  jail=$work/empty-root
+  mkdir -p "$jail/proc" "$jail/sys" "$jail/dev"
+  install -m 755 "$elf" "$jail/nembo"
+  mounted=()
+  unmount_jail() { local m; for m in "${mounted[@]}"; do umount -l "$m" 2>/dev/null || true; done; mounted=(); }
+  trap 'unmount_jail; cleanup' EXIT
+  ok=1
+  for m in proc sys dev; do
+    if mount --rbind "/$m" "$jail/$m" && mount --make-rslave "$jail/$m"; then mounted+=("$jail/$m"); else ok=0; fi
+  done
+  echo "    $(cd "$jail" && find . -maxdepth 1 | sort | tr '\n' ' ')"
+  in_jail() { chroot "$jail" /nembo "$@" </dev/null; }
+  if [ "$ok" -eq 1 ]; then
+    in_jail --help >"$x/jail.help" 2>&1 || ok=0
+    cmp -s "$x/jail.help" "$x/help.linux" || { echo "    --help in the empty root differs"; ok=0; }
+    in_jail --topo-debug >"$x/jail.topo" 2>&1 || ok=0
+    "$elf" --topo-debug 2>&1 | cmp -s - "$x/jail.topo" || { echo "    --topo-debug in the empty root differs"; ok=0; }
+    head -n 4 "$x/jail.topo" | sed 's/^/    /'
+    in_jail -d 1 -s 64 --bypass-timer-check >"$x/jail.run" 2>&1 || { tail -n 20 "$x/jail.run"; ok=0; }
+    grep -E '^final score: [0-9.]+ MGups$' "$x/jail.run" | sed 's/^/    /' || ok=0
+  fi
+  unmount_jail
+  if [ "$ok" -eq 1 ]; then
+    pass "in an empty root, nembo --help, --topo-debug and a one-second run work as outside"
+  else
+    fail "nembo in an empty root"
+  fi
+fi
+
+echo "the Debian package"
+depends=$(dpkg-deb -f "$one/dist/$deb" Depends)
+if [ -z "$depends" ]; then
+  pass "the package depends on nothing"
+else
+  fail "the package depends on '$depends'"
 fi
 fields=$(dpkg-deb -f "$one/dist/$deb" Package Version Architecture Maintainer Section Description)
 if [[ "$fields" == *"Package: nembo"*"Version: $version"*"Architecture: amd64"*"Maintainer: "?*"Section: "?*"Description: "?* ]]; then
