@@ -176,6 +176,50 @@ std::string read_cpu_brand(const CpuidReader& reader) {
     return std::string(bytes.data());
 }
 
+namespace {
+
+// The vendor as leaf 0 spells it ("GenuineIntel", "AuthenticAMD" in EBX,
+// EDX, ECX); the brand string is for people and may say anything.
+CpuVendor vendor_of_leaf0(const CpuidRegisters& leaf0) {
+    if (leaf0.ebx == 0x756e6547u && leaf0.edx == 0x49656e69u && leaf0.ecx == 0x6c65746eu) return CpuVendor::intel;
+    if (leaf0.ebx == 0x68747541u && leaf0.edx == 0x69746e65u && leaf0.ecx == 0x444d4163u) return CpuVendor::amd;
+    return CpuVendor::unknown;
+}
+
+constexpr std::uint32_t intel_core_type_leaf = 0x1A;
+constexpr std::uint32_t amd_topology_leaf = 0x80000026u;
+
+}  // namespace
+
+bool reports_core_types(const CpuidReader& reader) {
+    const CpuidRegisters leaf0 = reader.cpuid(0, 0);
+    switch (vendor_of_leaf0(leaf0)) {
+    case CpuVendor::intel:
+        return leaf0.eax >= intel_core_type_leaf && bit(reader.cpuid(7, 0).edx, 15);
+    case CpuVendor::amd:
+        return reader.cpuid(0x80000000u, 0).eax >= amd_topology_leaf && bit(reader.cpuid(amd_topology_leaf, 0).eax, 30);
+    case CpuVendor::unknown:
+        break;
+    }
+    return false;
+}
+
+CoreType read_core_type(const CpuidReader& reader) {
+    if (!reports_core_types(reader)) return CoreType::unknown;
+    if (vendor_of_leaf0(reader.cpuid(0, 0)) == CpuVendor::intel) {
+        switch (reader.cpuid(intel_core_type_leaf, 0).eax >> 24) {
+        case 0x40: return CoreType::performance;
+        case 0x20: return CoreType::efficient;
+        default: return CoreType::unknown;
+        }
+    }
+    switch (reader.cpuid(amd_topology_leaf, 0).ebx >> 28) {
+    case 0: return CoreType::performance;
+    case 1: return CoreType::efficient;
+    default: return CoreType::unknown;
+    }
+}
+
 CpuInfo read_cpu_info(const CpuidReader& reader) {
     CpuInfo info;
     info.brand = read_cpu_brand(reader);

@@ -135,6 +135,24 @@ private:
     std::uint64_t xcr0_ = 0;
 };
 
+// The kind of core a logical processor belongs to, on processors that mix
+// kinds (Intel hybrid parts, AMD heterogeneous ones).
+enum class CoreType : std::uint8_t { unknown, efficient, performance };
+
+// Whether the processor says it mixes kinds of cores and has the leaf that
+// names them: Intel's hybrid flag (leaf 7 EDX bit 15) with leaf 0x1A in
+// range, or AMD's heterogeneous flag (leaf 0x80000026 EAX bit 30) with that
+// leaf in range. The vendor is the one leaf 0 names. The answer is the same
+// on every processor of the machine.
+bool reports_core_types(const CpuidReader& reader);
+
+// The kind of the core that answers (the one running the caller): Intel leaf
+// 0x1A EAX bits 31-24, 0x40 (Core) performance and 0x20 (Atom) efficient;
+// AMD leaf 0x80000026 sub-leaf 0 EBX bits 31-28, 0 performance and 1
+// efficient. Unknown for any other value and wherever reports_core_types
+// is false.
+CoreType read_core_type(const CpuidReader& reader);
+
 // Vendor as recognised in a brand string ("Intel" first, then "AMD").
 CpuVendor vendor_from_brand(const std::string& brand);
 

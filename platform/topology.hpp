@@ -4,9 +4,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <ostream>
 #include <span>
 #include <vector>
+
+#include "platform/cpu.hpp"
 
 namespace nembo {
 
@@ -69,10 +73,24 @@ struct TopologyRecord {
 // than core, NUMA node and cache are skipped.
 std::vector<TopologyRecord> decode_processor_information(std::span<const std::byte> buffer);
 
+// What each processor said about its core's kind, by processor number. A
+// processor that could not be asked is missing.
+using CoreTypes = std::map<std::uint32_t, CoreType>;
+
+// Asks the given processors (ascending) for their cores' kinds.
+using CoreTypeProbe = std::function<CoreTypes(std::span<const std::uint32_t> cpus)>;
+
 // Reads the same records from a Linux sysfs tree under `root` ("/" for this
 // machine). Missing or unreadable files give no record. Processor k is bit
 // k mod 64 of group k / 64.
-std::vector<TopologyRecord> read_sysfs_records(const std::filesystem::path& root);
+//
+// A core's efficiency class comes from the first of these that knows the
+// kind of any core: the kernel's hybrid PMU lists (devices/cpu_core,
+// cpu_atom, cpu_lowpower), `probe` (asked only then, with the processors of
+// the cores found), each processor's cpu_capacity (ARM kernels); else every
+// core has class 0. Classes are numbered as Windows numbers them, the
+// fastest kind highest: with two kinds, 1 and 0.
+std::vector<TopologyRecord> read_sysfs_records(const std::filesystem::path& root, const CoreTypeProbe& probe = {});
 
 // Builds the tree from the records.
 Topology build_topology(const std::vector<TopologyRecord>& records);

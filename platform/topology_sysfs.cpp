@@ -6,6 +6,9 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/text_fields.hpp"
 #include "platform/topology.hpp"
@@ -93,28 +96,113 @@ std::vector<std::pair<std::uint32_t, fs::path>> numbered_entries(const fs::path&
     return entries;
 }
 
+// The efficiency classes one source gives, by processor.
+//
+// A core takes the highest class among its processors. A core none of whose
+// processors the source knows (a processor outside the process's affinity
+// that the probe could not run on, one missing from the kernel's lists)
+// takes the source's lowest class. It is never promoted to a faster level
+// on a guess, which would mix kinds again in the phte plan, and a processor
+// the process cannot run on is best placed last anyway. The fixed numbering
+// of the kinds keeps the levels apart even when only one kind could be read.
+struct ProcessorClasses {
+    std::map<std::uint32_t, std::uint32_t> of_cpu;
+    std::uint32_t lowest = 0;
+};
+
+// The kernel's PMUs of a hybrid processor, one per kind of core, fastest
+// first; each lists its processors in devices/<name>/cpus.
+constexpr std::string_view hybrid_pmus[] = {"cpu_core", "cpu_atom", "cpu_lowpower"};
+
+// The kinds the kernel has are numbered from the slowest, 0, upwards.
+ProcessorClasses pmu_classes(const fs::path& root) {
+    std::vector<CpuList> lists;
+    for (const std::string_view name : hybrid_pmus) {
+        if (auto cpus = read_cpu_list(root / "sys/devices" / name / "cpus")) lists.push_back(std::move(*cpus));
+    }
+    ProcessorClasses classes;
+    for (std::size_t i = 0; i < lists.size(); ++i) {
+        const auto class_of_kind = static_cast<std::uint32_t>(lists.size() - 1 - i);
+        for (const std::uint32_t cpu : lists[i]) classes.of_cpu.try_emplace(cpu, class_of_kind);
+    }
+    return classes;
+}
+
+ProcessorClasses probed_classes(const CoreTypes& types) {
+    ProcessorClasses classes;
+    for (const auto& [cpu, type] : types) {
+        if (type == CoreType::performance) classes.of_cpu[cpu] = 1;
+        if (type == CoreType::efficient) classes.of_cpu[cpu] = 0;
+    }
+    return classes;
+}
+
+// The capacity itself is the class; a processor without one counts as the
+// least capable that has one.
+ProcessorClasses capacity_classes(const fs::path& cpu_folder, const CpuList& cpus) {
+    ProcessorClasses classes;
+    for (const std::uint32_t cpu : cpus) {
+        const auto capacity = read_number(cpu_folder / ("cpu" + std::to_string(cpu)) / "cpu_capacity");
+        if (capacity) classes.of_cpu[cpu] = *capacity;
+    }
+    bool first = true;
+    for (const auto& [cpu, capacity] : classes.of_cpu) {
+        classes.lowest = first ? capacity : std::min(classes.lowest, capacity);
+        first = false;
+    }
+    return classes;
+}
+
+// Each core's class, or nothing when the source knows no core at all.
+std::optional<std::vector<std::uint32_t>> core_classes(const std::vector<CpuList>& cores,
+                                                       const ProcessorClasses& classes) {
+    std::vector<std::uint32_t> result;
+    bool any_known = false;
+    for (const CpuList& threads : cores) {
+        std::optional<std::uint32_t> known;
+        for (const std::uint32_t cpu : threads) {
+            const auto it = classes.of_cpu.find(cpu);
+            if (it != classes.of_cpu.end()) known = std::max(known.value_or(0), it->second);
+        }
+        any_known = any_known || known.has_value();
+        result.push_back(known.value_or(classes.lowest));
+    }
+    if (!any_known) return std::nullopt;
+    return result;
+}
+
+// The first source that knows any core decides; uniform machines end with
+// one class for all.
+std::vector<std::uint32_t> classes_of_cores(const fs::path& root, const fs::path& cpu_folder,
+                                            const std::vector<CpuList>& cores, const CoreTypeProbe& probe) {
+    if (auto classes = core_classes(cores, pmu_classes(root))) return *classes;
+    CpuList cpus;
+    for (const CpuList& threads : cores) cpus.insert(cpus.end(), threads.begin(), threads.end());
+    std::sort(cpus.begin(), cpus.end());
+    cpus.erase(std::unique(cpus.begin(), cpus.end()), cpus.end());
+    if (probe && !cpus.empty()) {
+        if (auto classes = core_classes(cores, probed_classes(probe(cpus)))) return *classes;
+    }
+    if (auto classes = core_classes(cores, capacity_classes(cpu_folder, cpus))) return *classes;
+    return std::vector<std::uint32_t>(cores.size(), 0);
+}
+
 }  // namespace
 
-std::vector<TopologyRecord> read_sysfs_records(const fs::path& root) {
+std::vector<TopologyRecord> read_sysfs_records(const fs::path& root, const CoreTypeProbe& probe) {
     const fs::path cpu_folder = root / "sys/devices/system/cpu";
     const fs::path node_folder = root / "sys/devices/system/node";
 
     std::vector<TopologyRecord> records;
-    std::vector<CpuList> cores_seen;
+    std::vector<CpuList> cores;
     std::vector<CpuList> caches_seen;
     std::vector<TopologyRecord> caches;
 
     for (const auto& [cpu, folder] : numbered_entries(cpu_folder, "cpu")) {
         auto threads = read_cpu_list(folder / "topology/core_cpus_list");
         if (!threads) threads = read_cpu_list(folder / "topology/thread_siblings_list");
-        if (threads && !threads->empty() &&
-            std::find(cores_seen.begin(), cores_seen.end(), *threads) == cores_seen.end()) {
-            cores_seen.push_back(*threads);
-            TopologyRecord core;
-            core.kind = TopologyRecordKind::core;
-            core.efficiency_class = read_number(folder / "cpu_capacity").value_or(0);
-            core.masks = masks_of(*threads);
-            records.push_back(std::move(core));
+        if (threads && !threads->empty() && std::find(cores.begin(), cores.end(), *threads) == cores.end()) {
+            cores.push_back(*threads);
         }
         for (const auto& [index, cache_folder] : numbered_entries(folder / "cache", "index")) {
             if (read_number(cache_folder / "level") != 3u) continue;
@@ -128,6 +216,14 @@ std::vector<TopologyRecord> read_sysfs_records(const fs::path& root) {
             cache.masks = masks_of(*shared);
             caches.push_back(std::move(cache));
         }
+    }
+    const std::vector<std::uint32_t> classes = classes_of_cores(root, cpu_folder, cores, probe);
+    for (std::size_t i = 0; i < cores.size(); ++i) {
+        TopologyRecord core;
+        core.kind = TopologyRecordKind::core;
+        core.efficiency_class = classes[i];
+        core.masks = masks_of(cores[i]);
+        records.push_back(std::move(core));
     }
     for (TopologyRecord& cache : caches) records.push_back(std::move(cache));
 

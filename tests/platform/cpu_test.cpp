@@ -203,6 +203,71 @@ TEST(CpuFeatureList, EveryFlagOfAFullProcessorAppears) {
               "UINTR");
 }
 
+// Hybrid processors: each logical processor names its core's kind. Leaf 0
+// gives the vendor and the highest basic leaf, 0x80000000 the highest
+// extended one.
+CpuidTable intel(std::uint32_t max_leaf, bool hybrid, std::uint32_t leaf1a_eax) {
+    CpuidTable t;
+    t.set(0, 0, {max_leaf, 0x756e6547u, 0x6c65746eu, 0x49656e69u});  // GenuineIntel
+    t.set(7, 0, {0, 0, 0, hybrid ? bit(15) : 0u});
+    t.set(0x1A, 0, {leaf1a_eax, 0, 0, 0});
+    return t;
+}
+
+CpuidTable amd(std::uint32_t max_ext, std::uint32_t leaf26_eax, std::uint32_t leaf26_ebx) {
+    CpuidTable t;
+    t.set(0, 0, {0x10, 0x68747541u, 0x444d4163u, 0x69746e65u});  // AuthenticAMD
+    t.set(0x80000000u, 0, {max_ext, 0, 0, 0});
+    t.set(0x80000026u, 0, {leaf26_eax, leaf26_ebx, 0, 0});
+    return t;
+}
+
+TEST(CoreType, EachVendorsAnswerAndWhenItIsIgnored) {
+    // Leaf 0x1A EAX: core type in bits 31-24, native model id below.
+    constexpr std::uint32_t intel_core = 0x40000001u;
+    constexpr std::uint32_t intel_atom = 0x20000001u;
+    // Leaf 0x80000026 EAX bit 30: heterogeneous (bit 29, efficiency ranking,
+    // beside it); EBX: core type in bits 31-28, native model id 27-24, and
+    // the level's counts below, which must not leak into the type.
+    constexpr std::uint32_t heterogeneous = bit(30) | bit(29) | 1u;
+    constexpr std::uint32_t amd_type0 = 0x0F000000u | 0x0102u;
+    constexpr std::uint32_t amd_type1 = (1u << 28) | 0x0F000000u | 0x0102u;
+    struct Case {
+        const char* name;
+        CpuidTable table;
+        bool reports;
+        CoreType type;
+    };
+    const Case cases[] = {
+        {"Intel P-core", intel(0x20, true, intel_core), true, CoreType::performance},
+        {"Intel E-core", intel(0x20, true, intel_atom), true, CoreType::efficient},
+        {"Intel, leaf 0x1A at the maximum", intel(0x1A, true, intel_atom), true, CoreType::efficient},
+        {"Intel hybrid, other core type", intel(0x20, true, 0x10000001u), true, CoreType::unknown},
+        {"Intel hybrid, leaf 0x1A beyond the maximum", intel(0x19, true, intel_core), false, CoreType::unknown},
+        {"Intel without the hybrid bit", intel(0x20, false, intel_core), false, CoreType::unknown},
+        {"AMD performance core", amd(0x80000026u, heterogeneous, amd_type0), true, CoreType::performance},
+        {"AMD efficient core", amd(0x80000028u, heterogeneous, amd_type1), true, CoreType::efficient},
+        {"AMD heterogeneous, other core type", amd(0x80000026u, heterogeneous, 2u << 28), true, CoreType::unknown},
+        {"AMD without the heterogeneous bit", amd(0x80000026u, heterogeneous & ~bit(30), amd_type1), false,
+         CoreType::unknown},
+        {"AMD, leaf 0x80000026 beyond the maximum", amd(0x80000025u, heterogeneous, amd_type1), false,
+         CoreType::unknown},
+        {"AMD vendor with Intel's hybrid answer",
+         amd(0x80000008u, 0, 0).set(7, 0, {0, 0, 0, bit(15)}).set(0x1A, 0, {intel_atom, 0, 0, 0}), false,
+         CoreType::unknown},
+        {"Intel vendor with AMD's heterogeneous answer",
+         intel(0x20, false, 0).set(0x80000000u, 0, {0x80000026u, 0, 0, 0}).set(0x80000026u, 0, {heterogeneous, amd_type1, 0, 0}),
+         false, CoreType::unknown},
+        {"unknown vendor", CpuidTable{}.set(0, 0, {0x20, 0, 0, 0}).set(7, 0, {0, 0, 0, bit(15)}).set(0x1A, 0, {intel_core, 0, 0, 0}),
+         false, CoreType::unknown},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(reports_core_types(c.table), c.reports);
+        EXPECT_EQ(read_core_type(c.table), c.type);
+    }
+}
+
 // Where each feature comes from, written out here on its own so that a wrong
 // leaf, register, bit, register state or name in the product's table shows.
 enum class Needs { nothing, avx_state, avx512_state };

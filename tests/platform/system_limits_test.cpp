@@ -6,35 +6,14 @@
 #include <unistd.h>
 
 #include "platform/system_limits.hpp"
+#include "tests/support/fake_root.hpp"
 
 namespace nembo {
 namespace {
 
 namespace fs = std::filesystem;
 
-// A scratch root folder; files are written into it relative to the root.
-class FakeRoot {
-public:
-    FakeRoot() : root_(fs::temp_directory_path() / ("nembo-limits-" + std::to_string(getpid()) + "-" +
-                                                    std::to_string(counter_++))) {
-        fs::remove_all(root_);
-        fs::create_directories(root_);
-    }
-    ~FakeRoot() { fs::remove_all(root_); }
-    FakeRoot(const FakeRoot&) = delete;
-    FakeRoot& operator=(const FakeRoot&) = delete;
-
-    void write(const std::string& relative, const std::string& text) const {
-        const fs::path path = root_ / relative;
-        fs::create_directories(path.parent_path());
-        std::ofstream(path) << text;
-    }
-    const fs::path& path() const { return root_; }
-
-private:
-    static inline int counter_ = 0;
-    fs::path root_;
-};
+using test_support::FakeRoot;
 
 constexpr const char* meminfo =
     "MemTotal:       24683520 kB\n"
