@@ -33,19 +33,11 @@ run: build
 
 # Unit tests natively, under AddressSanitizer+UBSan, under ThreadSanitizer
 # and, for the Windows build, under Wine; the whole-program tests of both
-# binaries; then a bounded fuzzing run of the command line.
+# binaries; then a bounded fuzzing run of the command line. Ends with the
+# time each phase took (cmake/test.sh).
 test:
 	$(call deps,test)
-	@$(call configure_and_build,windows)
-	@$(call configure_and_build,release)
-	ctest --preset release
-	ctest --preset windows
-	@$(call configure_and_build,asan)
-	ctest --preset asan
-	@$(call configure_and_build,tsan)
-	ctest --preset tsan
-	@$(MAKE) --no-print-directory fuzz
-	@[ "$${NEMBO_WHOLE_MACHINE:-}" = 1 ] || echo "skipped: the test that takes nearly all free memory for minutes (NEMBO_WHOLE_MACHINE=1 runs it)"
+	@bash cmake/test.sh $(JOBS) $(FUZZ_SECONDS)
 
 fuzz:
 	$(call deps,test)

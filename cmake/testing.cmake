@@ -13,18 +13,32 @@ else()
   set(NEMBO_GTEST_MAIN GTest::gtest_main)
 endif()
 
-# nembo_add_test(NAME SOURCES src... LIBS lib... [LABELS label...] [BOUNDED])
+# nembo_add_test(NAME SOURCES src... LIBS lib... [LABELS label...] [BOUNDED]
+#                [SHARDS n])
 # One GoogleTest executable, registered with CTest (run under Wine in the
 # Windows build). BOUNDED, for tests that can fail by hanging (threads,
 # barriers), ends the program when one test runs longer than a minute
 # (tests/support/hang_guard.cpp), so a deadlock fails that test at once.
+# SHARDS n registers the program as n CTest tests, NAME.shard0 to
+# NAME.shard<n-1>, each running every n-th of its tests (GoogleTest's
+# sharding), so that a long program's tests run side by side under
+# `ctest -j`.
 function(nembo_add_test name)
-  cmake_parse_arguments(T "BOUNDED" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "BOUNDED" "SHARDS" "SOURCES;LIBS;LABELS" ${ARGN})
   if(T_BOUNDED)
     list(APPEND T_SOURCES ${PROJECT_SOURCE_DIR}/tests/support/hang_guard.cpp)
   endif()
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE nembo_options ${T_LIBS} ${NEMBO_GTEST_MAIN})
-  add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
-  set_tests_properties(${name} PROPERTIES LABELS "unit;${T_LABELS}")
+  if(T_SHARDS)
+    math(EXPR _last "${T_SHARDS} - 1")
+    foreach(_shard RANGE ${_last})
+      add_test(NAME ${name}.shard${_shard} COMMAND ${name} --gtest_brief=1)
+      set_tests_properties(${name}.shard${_shard} PROPERTIES LABELS "unit;${T_LABELS}"
+        ENVIRONMENT "GTEST_TOTAL_SHARDS=${T_SHARDS};GTEST_SHARD_INDEX=${_shard}")
+    endforeach()
+  else()
+    add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
+    set_tests_properties(${name} PROPERTIES LABELS "unit;${T_LABELS}")
+  endif()
 endfunction()
