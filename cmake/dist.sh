@@ -33,20 +33,33 @@ mkdir -p dist "$stage"
 # Every file and folder of a staged tree gets the commit's time.
 settle() { find "$1" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +; }
 
-# Windows: nembo.exe and the guide with CRLF line ends, in one folder.
+# Each package carries nembo's licence and the notices of what its program
+# links in, and only those: both programs carry libstdc++, libgcc and
+# {fmt}; nembo.exe the mingw-w64 runtime and winpthreads, the static Linux
+# program the GNU C Library.
+notices=packaging/notices
+windows_notices=(libstdc++-libgcc.txt mingw-w64.txt fmt.txt GPL-3.txt)
+linux_notices=(libstdc++-libgcc.txt glibc.txt fmt.txt GPL-3.txt LGPL-2.1.txt)
+
+# Windows: nembo.exe, and the guide, the licence and the notices with CRLF
+# line ends, in one folder.
 win=nembo-$version-windows-x86_64
-mkdir "$stage/$win"
+mkdir -p "$stage/$win/notices"
 install -m 755 "$windows/nembo.exe" "$stage/$win/nembo.exe"
-sed 's/$/\r/' packaging/guide.txt >"$stage/$win/guide.txt"
-chmod 644 "$stage/$win/guide.txt"
+crlf() { sed 's/$/\r/' "$1" >"$2" && chmod 644 "$2"; }
+crlf packaging/guide.txt "$stage/$win/guide.txt"
+crlf LICENSE "$stage/$win/LICENSE.txt"
+for n in "${windows_notices[@]}"; do crlf "$notices/$n" "$stage/$win/notices/$n"; done
 settle "$stage/$win"
 (cd "$stage" && find "$win" | sort | zip -q -X -9 -@ "../../dist/$win.zip")
 
-# Linux: nembo and the same guide.
+# Linux: nembo, the same guide, the licence and the notices.
 lin=nembo-$version-linux-x86_64
-mkdir "$stage/$lin"
+mkdir -p "$stage/$lin/notices"
 install -m 755 "$linux/nembo" "$stage/$lin/nembo"
 install -m 644 packaging/guide.txt "$stage/$lin/guide.txt"
+install -m 644 LICENSE "$stage/$lin/LICENSE"
+for n in "${linux_notices[@]}"; do install -m 644 "$notices/$n" "$stage/$lin/notices/$n"; done
 settle "$stage/$lin"
 tar -C "$stage" --sort=name --format=gnu --owner=0 --group=0 --numeric-owner \
     --mtime="@$SOURCE_DATE_EPOCH" -cf - "$lin" | gzip -9 -n >"dist/$lin.tar.gz"
