@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Packs the shipped builds (presets dist-linux and dist-windows, already
-# built) into dist/: the Windows zip, the Linux tarball, the Debian package
-# and SHA256SUMS over the three.
+# built) into dist/: the Windows zip, the Linux tarball, the Debian package,
+# the build-info file (the source commit and the toolchain) and SHA256SUMS
+# over the four.
 #
 # The packages are rebuilt byte for byte from the same commit and toolchain,
 # wherever the checkout lies: every time stamp is the last commit's time
@@ -70,6 +71,41 @@ cpack --config "$linux/CPackConfig.cmake" >"$stage/cpack.log" 2>&1 ||
   { cat "$stage/cpack.log" >&2; exit 1; }
 cp "$linux/cpack/nembo_${version}_amd64.deb" dist/
 
-(cd dist && sha256sum "$win.zip" "$lin.tar.gz" "nembo_${version}_amd64.deb" >SHA256SUMS)
+# The build-info file: the source commit and the installed version of every
+# package of the toolchain record (packaging/toolchain.txt), read with
+# dpkg-query. Nothing in it depends on the checkout's path or the clock.
+# Where this machine's toolchain differs from the record, say so, one line
+# per package, and go on: the packages may then differ from the release's.
+record=packaging/toolchain.txt
+buildinfo=nembo-$version-buildinfo.txt
+commit=$(git rev-parse HEAD 2>/dev/null) || commit=unknown
+if [ "$commit" != unknown ] && ! git diff --quiet HEAD -- 2>/dev/null; then
+  commit="$commit with uncommitted changes"
+fi
+installed_version() {
+  dpkg-query -W -f='${db:Status-Abbrev} ${Version}\n' "$1" 2>/dev/null | sed -n 's/^ii  *//p' | head -n 1
+}
+{
+  echo "# nembo $version release packages: the source and the toolchain that made them."
+  echo "# The same commit, built by make dist on Debian 12 with these package"
+  echo "# versions (apt-get install package=version), gives the files of"
+  echo "# SHA256SUMS byte for byte."
+  echo "Source: nembo $version"
+  echo "Commit: $commit"
+  echo "Source-Date-Epoch: $SOURCE_DATE_EPOCH"
+  echo "Toolchain:"
+  sed -n 's/^\([^#][^=]*\)=.*/\1/p' "$record" | while read -r package; do
+    echo "$package=$(installed_version "$package" | grep . || echo none)"
+  done
+} >"dist/$buildinfo"
+differences=$(join -t= -j1 <(grep -v '^#' "$record" | LC_ALL=C sort -t= -k1,1) \
+                <(sed -n '/^Toolchain:$/,$p' "dist/$buildinfo" | grep = | LC_ALL=C sort -t= -k1,1) |
+              awk -F= '$2 != $3 { printf "dist: toolchain differs from %s: %s %s recorded, %s installed\n", r, $1, $2, $3 }' r="$record")
+if [ -n "$differences" ]; then
+  echo "$differences"
+  echo "dist: the packages may differ from the release's without the source being different"
+fi
+
+(cd dist && sha256sum "$win.zip" "$lin.tar.gz" "nembo_${version}_amd64.deb" "$buildinfo" >SHA256SUMS)
 echo "dist/ (SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH):"
 cat dist/SHA256SUMS
