@@ -16,7 +16,8 @@
 #    changelog and manual page are gzip -n, the page renders without a
 #    warning and lists exactly the options of nembo --help;
 #  - the build-info file is in SHA256SUMS and names HEAD and the version of
-#    every package of packaging/toolchain.txt.
+#    every package of packaging/toolchain.txt;
+#  - nembo.exe imports only what packaging/windows-imports.txt lists.
 # Only committed work is checked: the clones are of HEAD.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
@@ -382,4 +383,27 @@ else
 fi
 sed -n 's/^dist: toolchain differs/    toolchain differs/p' "$one.log"
 
+# --- what nembo.exe imports ---------------------------------------------------
+# Windows 7 SP1 x64 and later: nembo.exe imports only the functions of
+# packaging/windows-imports.txt, each of which Windows 7 has.
+echo "nembo.exe's imports (llvm-readobj-19 --coff-imports)"
+exe_imports() {
+  llvm-readobj-19 --coff-imports "$1" |
+    awk '/^ *(Delay)?Import \{/ { dll = "" }
+         /^ *Name: / { dll = tolower($2) }
+         /^ *Symbol: / { name = $2; if (name ~ /^\(/) name = "#" substr(name, 2, length(name) - 2); print dll "!" name }' |
+    LC_ALL=C sort -u
+}
+allowed=$(grep -v '^#' "$repo/packaging/windows-imports.txt" | grep . | LC_ALL=C sort -u)
+imported=$(exe_imports "$exe")
+extra=$(comm -13 <(echo "$allowed") <(echo "$imported"))
+unused=$(comm -23 <(echo "$allowed") <(echo "$imported") | tr '\n' ' ')
+echo "    $(echo "$imported" | grep -c .) functions from $(echo "$imported" | cut -d! -f1 | sort -u | tr '\n' ' ')"
+[ -z "$unused" ] || echo "    listed but no longer imported (may be dropped from the list): $unused"
+if [ -n "$imported" ] && [ -z "$extra" ] && ! echo "$allowed" | grep -qiE '^(api-ms-win-|ucrtbase)'; then
+  pass "every import of nembo.exe is in packaging/windows-imports.txt (Windows 7 SP1 x64), no Universal CRT"
+else
+  echo "$extra" | sed 's/^/    not in packaging\/windows-imports.txt: /'
+  fail "nembo.exe imports what packaging/windows-imports.txt does not list"
+fi
 finish
