@@ -3,7 +3,7 @@
 # nothing more: the native program needs a compiler and {fmt}; the Windows
 # build adds the mingw-w64 cross compiler; the tests add Wine, GoogleTest,
 # LLVM's disassembler and the fuzzer's runtime; the release
-# packages add the archivers.
+# packages add the archivers and the tools their check reads them with.
 # As root it runs apt-get; otherwise it prints the one command to run.
 #   install-deps.sh build|windows|bench|test|dist
 set -euo pipefail
@@ -12,7 +12,10 @@ native=(cmake ninja-build make g++ libfmt-dev clang-19)  # clang-19 builds the A
 windows=(g++-mingw-w64-x86-64-posix)
 bench=(libgtest-dev)  # the release tree, which holds the benchmark, builds the tests too
 test=(wine wine64 llvm-19 libclang-rt-19-dev)
-dist=(git zip unzip dpkg-dev file)  # what make dist packs with and its check unpacks and reads with
+# What make dist packs with, and what its check unpacks and reads with
+# (lintian and man-db for the Debian package and its manual page,
+# llvm-19's llvm-readobj-19 for nembo.exe's imports and version resource).
+dist=(git zip unzip dpkg-dev file lintian man-db llvm-19)
 
 case "${1:-test}" in
   build) packages=("${native[@]}") ;;

@@ -10,6 +10,14 @@
 #  - the Debian package depends on nothing;
 #  - as root, the Debian package installs /usr/bin/nembo, which runs, and
 #    removes without leaving a file behind.
+#  - the zip and the tarball carry the licence and their program's notices,
+#    the Debian package a machine-readable copyright file with them;
+#  - lintian finds no error and no warning in the Debian package; its
+#    changelog and manual page are gzip -n, the page renders without a
+#    warning and lists exactly the options of nembo --help;
+#  - the build-info file is in SHA256SUMS and names HEAD and the version of
+#    every package of packaging/toolchain.txt;
+#  - nembo.exe imports only what packaging/windows-imports.txt lists.
 # Only committed work is checked: the clones are of HEAD.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
@@ -223,5 +231,179 @@ else
   else
     fail "the package's install, run or removal"
   fi
+fi
+# --- the licence and the notices ---------------------------------------------
+# Each package carries nembo's licence and the notices of what its program
+# links in, and only those: nembo.exe the mingw-w64 runtime, the Linux
+# program glibc, both libstdc++, libgcc and {fmt}.
+echo "the licence and the notices"
+notices=$repo/packaging/notices
+winroot=$x/zip/nembo-$version-windows-x86_64
+linroot=$x/tgz/nembo-$version-linux-x86_64
+listing() { (cd "$1" && find . -type f | sed 's|^\./||' | LC_ALL=C sort | tr '\n' ' '); }
+echo "    zip:     $(listing "$winroot")"
+echo "    tarball: $(listing "$linroot")"
+crlf_of() { [ "$(grep -c $'\r$' "$1")" -eq "$(wc -l <"$1")" ] && tr -d '\r' <"$1" | cmp -s - "$2"; }
+ok=1
+[ "$(listing "$winroot")" = "LICENSE.txt guide.txt nembo.exe notices/GPL-3.txt notices/fmt.txt notices/libstdc++-libgcc.txt notices/mingw-w64.txt " ] ||
+  { echo "    the zip's files are not the program, the guide, the licence and its notices"; ok=0; }
+for f in LICENSE.txt:LICENSE notices/GPL-3.txt notices/fmt.txt notices/libstdc++-libgcc.txt notices/mingw-w64.txt; do
+  packed=${f%%:*} source=${f#*:}
+  [ "$source" = "$f" ] && source=packaging/$f
+  crlf_of "$winroot/$packed" "$repo/$source" || { echo "    the zip's $packed is not $source with CRLF line ends"; ok=0; }
+done
+[ "$(listing "$linroot")" = "LICENSE guide.txt nembo notices/GPL-3.txt notices/LGPL-2.1.txt notices/fmt.txt notices/glibc.txt notices/libstdc++-libgcc.txt " ] ||
+  { echo "    the tarball's files are not the program, the guide, the licence and its notices"; ok=0; }
+cmp -s "$linroot/LICENSE" "$repo/LICENSE" || { echo "    the tarball's LICENSE is not the repository's"; ok=0; }
+for n in GPL-3.txt LGPL-2.1.txt fmt.txt glibc.txt libstdc++-libgcc.txt; do
+  cmp -s "$linroot/notices/$n" "$notices/$n" || { echo "    the tarball's notices/$n is not packaging/notices/$n"; ok=0; }
+done
+grep -q '^MIT License$' "$repo/LICENSE" && grep -q '^Copyright (c) 2026 the nembo developers$' "$repo/LICENSE" ||
+  { echo "    LICENSE is not the MIT licence of the nembo developers"; ok=0; }
+if [ "$ok" -eq 1 ]; then
+  pass "the zip and the tarball carry LICENSE and exactly their program's notices (mingw-w64 only in the zip, glibc only in the tarball)"
+else
+  fail "the licence and notices of the zip and the tarball"
+fi
+
+# The Debian package's copyright file: Debian's machine-readable format,
+# nembo's MIT licence, and each Linux notice whole (a field's lines
+# unindented, " ." an empty line).
+debroot=$x/deb
+mkdir -p "$debroot"
+dpkg-deb -x "$one/dist/$deb" "$debroot"
+copyright=$debroot/usr/share/doc/nembo/copyright
+ok=1
+if [ -f "$copyright" ]; then
+  [ "$(head -n 1 "$copyright")" = "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" ] || { echo "    no Format line"; ok=0; }
+  grep -qzP '\nFiles: \*\nCopyright: 2026 the nembo developers\nLicense: Expat\n' "$copyright" || { echo "    no Files: * paragraph for nembo under Expat"; ok=0; }
+  sed -n 's/^ \.$//p; s/^ //p' "$copyright" >"$x/copyright.text"
+  for n in libstdc++-libgcc.txt glibc.txt fmt.txt; do
+    perl -0777 -e 'my ($hay, $needle) = map { local $/; open my $f, "<", $_ or die; my $t = <$f>; $t =~ s/\t/        /g; $t =~ s/[ ]+\n/\n/g; $t } @ARGV;
+                   exit(index($hay, $needle) >= 0 ? 0 : 1)' "$x/copyright.text" "$notices/$n" ||
+      { echo "    packaging/notices/$n is not in the copyright file"; ok=0; }
+  done
+  ! grep -qi 'mingw-w64 runtime' "$copyright" || { echo "    the mingw-w64 notice is in the Linux package"; ok=0; }
+else
+  echo "    /usr/share/doc/nembo/copyright is missing"; ok=0
+fi
+if [ "$ok" -eq 1 ]; then
+  pass "the Debian package's copyright file: machine-readable, nembo's MIT licence, the libstdc++/libgcc, glibc and {fmt} notices whole"
+else
+  fail "the Debian package's copyright file"
+fi
+
+# --- the Debian package as Debian expects it ----------------------------------
+echo "lintian on the Debian package"
+# The second run only shows what the package's overrides silence.
+lintian --fail-on error,warning "$one/dist/$deb" >"$x/lintian.log" 2>&1 && lintian_ok=1 || lintian_ok=0
+lintian --show-overrides --display-level '>=info' "$one/dist/$deb" 2>&1 | grep -v 'running with root privileges' | sed 's/^/    /' || true
+if [ "$lintian_ok" -eq 1 ] && ! grep -qE '^[EW]: ' "$x/lintian.log"; then
+  pass "lintian reports no error and no warning"
+else
+  fail "lintian reports errors or warnings"
+fi
+
+echo "the changelog and the manual page"
+# gzip -n: no file name and a zero time in the header (flags byte 3, time 4-7).
+gzip_n() { [ "$(od -An -tx1 -j3 -N5 "$1" | tr -d ' \n')" = 0000000000 ]; }
+changelog=$debroot/usr/share/doc/nembo/changelog.gz
+ok=1
+if [ -f "$changelog" ]; then
+  gzip_n "$changelog" || { echo "    changelog.gz holds a name or a time"; ok=0; }
+  zcat "$changelog" | cmp -s - "$repo/packaging/debian/changelog" || { echo "    changelog.gz is not packaging/debian/changelog"; ok=0; }
+  newest=$(dpkg-parsechangelog -l "$repo/packaging/debian/changelog" -S Version 2>&1)
+  [ "$newest" = "$version" ] || { echo "    the changelog's newest entry is $newest, not $version"; ok=0; }
+else
+  echo "    /usr/share/doc/nembo/changelog.gz is missing"; ok=0
+fi
+if [ "$ok" -eq 1 ]; then
+  pass "changelog.gz: packaging/debian/changelog made with gzip -n, newest entry $version"
+else
+  fail "the Debian package's changelog"
+fi
+
+page=$debroot/usr/share/man/man1/nembo.1.gz
+ok=1
+if [ -f "$page" ]; then
+  gzip_n "$page" || { echo "    nembo.1.gz holds a name or a time"; ok=0; }
+  LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$page" >/dev/null 2>"$x/man.warnings" || ok=0
+  if [ -s "$x/man.warnings" ]; then sed 's/^/    /' "$x/man.warnings"; ok=0; fi
+  LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$page" 2>/dev/null | col -bx >"$x/man.text"
+  head -n 3 "$x/man.text" | sed 's/^/    /'
+  grep -q "nembo $version" "$x/man.text" || { echo "    the page does not name version $version"; ok=0; }
+  for section in OPTIONS RESULT "THE TIMER RULE" "LARGE PAGES" "EXIT STATUS"; do
+    grep -q "^$section\$" "$x/man.text" || { echo "    no $section section"; ok=0; }
+  done
+  for words in "valid result" "workload verified" "invalid result" useplatformclock current_clocksource nr_hugepages; do
+    grep -qF "$words" "$x/man.text" || { echo "    the page does not mention $words"; ok=0; }
+  done
+else
+  echo "    /usr/share/man/man1/nembo.1.gz is missing"; ok=0
+fi
+if [ "$ok" -eq 1 ]; then
+  pass "nembo.1.gz: made with gzip -n, man renders it without a warning, with its sections"
+else
+  fail "the manual page"
+fi
+
+# The page's options against the help screen's, both ways, and the grid
+# sizes and instruction sets of the help screen's option lines.
+help_options=$(sed -n '/^OPTIONS/,/^$/p' "$x/help.linux" | sed -n 's/^  \(-[^ ].*\)/\1/p' | sed 's/  .*//' |
+               grep -oE '(^|, )-[-?a-z0-9]+' | sed 's/^, //' | LC_ALL=C sort -u)
+page_options=$(sed -n '/^OPTIONS$/,/^[A-Z]/p' "$x/man.text" | grep -E '^       -' | grep -oE '(^       |, )-[-?a-z0-9]+' |
+               sed 's/^, //; s/^ *//' | LC_ALL=C sort -u)
+missing=$(comm -23 <(echo "$help_options") <(echo "$page_options") | tr '\n' ' ')
+extra=$(comm -13 <(echo "$help_options") <(echo "$page_options") | tr '\n' ' ')
+values=$(sed -n 's/.*one of \[\([^]]*\)\].*/\1/p' "$x/help.linux" | tr -d ',' | tr ' ' '\n' | grep .)
+absent=$(for v in $values; do grep -qE "(^|[ (])$v([,. ]|$)" <(sed -n '/^OPTIONS$/,/^[A-Z]/p' "$x/man.text" | tr -d '\n' | sed 's/‐ *//g; s/  */ /g') || echo "$v"; done | tr '\n' ' ')
+echo "    help options: $(echo "$help_options" | tr '\n' ' ')"
+if [ -n "$help_options" ] && [ -z "$missing" ] && [ -z "$extra" ] && [ -z "$absent" ]; then
+  pass "the manual page lists every option of nembo --help and no other, and every size and instruction set"
+else
+  fail "the manual page and nembo --help disagree: not in the page '$missing', not in the help '$extra', values not in the page '$absent'"
+fi
+
+# --- the build-info file ----------------------------------------------------
+echo "the build-info file"
+buildinfo=nembo-$version-buildinfo.txt
+sed 's/^/    /' "$one/dist/$buildinfo" 2>/dev/null | head -n 8
+ok=1
+grep -qE "^[0-9a-f]{64}  $buildinfo\$" "$one/dist/SHA256SUMS" || { echo "    $buildinfo is not in SHA256SUMS"; ok=0; }
+grep -qx "Commit: $rev" "$one/dist/$buildinfo" || { echo "    it does not name the commit $rev alone"; ok=0; }
+for package in $(sed -n 's/^\([^#][^=]*\)=.*/\1/p' "$repo/packaging/toolchain.txt"); do
+  grep -qE "^$(printf '%s' "$package" | sed 's/[+.]/\\&/g')=[0-9][^ ]*\$" "$one/dist/$buildinfo" ||
+    { echo "    no installed version of $package"; ok=0; }
+done
+! grep -qF -e "$work" -e "$repo" "$one/dist/$buildinfo" || { echo "    a path is in it"; ok=0; }
+if [ "$ok" -eq 1 ]; then
+  pass "$buildinfo is in SHA256SUMS and names $rev and a version of every package of packaging/toolchain.txt"
+else
+  fail "the build-info file"
+fi
+sed -n 's/^dist: toolchain differs/    toolchain differs/p' "$one.log"
+
+# --- what nembo.exe imports ---------------------------------------------------
+# Windows 7 SP1 x64 and later: nembo.exe imports only the functions of
+# packaging/windows-imports.txt, each of which Windows 7 has.
+echo "nembo.exe's imports (llvm-readobj-19 --coff-imports)"
+exe_imports() {
+  llvm-readobj-19 --coff-imports "$1" |
+    awk '/^ *(Delay)?Import \{/ { dll = "" }
+         /^ *Name: / { dll = tolower($2) }
+         /^ *Symbol: / { name = $2; if (name ~ /^\(/) name = "#" substr(name, 2, length(name) - 2); print dll "!" name }' |
+    LC_ALL=C sort -u
+}
+allowed=$(grep -v '^#' "$repo/packaging/windows-imports.txt" | grep . | LC_ALL=C sort -u)
+imported=$(exe_imports "$exe")
+extra=$(comm -13 <(echo "$allowed") <(echo "$imported"))
+unused=$(comm -23 <(echo "$allowed") <(echo "$imported") | tr '\n' ' ')
+echo "    $(echo "$imported" | grep -c .) functions from $(echo "$imported" | cut -d! -f1 | sort -u | tr '\n' ' ')"
+[ -z "$unused" ] || echo "    listed but no longer imported (may be dropped from the list): $unused"
+if [ -n "$imported" ] && [ -z "$extra" ] && ! echo "$allowed" | grep -qiE '^(api-ms-win-|ucrtbase)'; then
+  pass "every import of nembo.exe is in packaging/windows-imports.txt (Windows 7 SP1 x64), no Universal CRT"
+else
+  echo "$extra" | sed 's/^/    not in packaging\/windows-imports.txt: /'
+  fail "nembo.exe imports what packaging/windows-imports.txt does not list"
 fi
 finish
