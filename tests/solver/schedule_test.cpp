@@ -63,8 +63,8 @@ TEST_P(EverySchedule, GivesTheSameFieldsInThisBuild) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Builds, EverySchedule, testing::ValuesIn(all_isas),
-                         [](const testing::TestParamInfo<std::string_view>& info) {
-                             std::string name(info.param);
+                         [](const testing::TestParamInfo<std::string_view>& param_info) {
+                             std::string name(param_info.param);
                              for (char& c : name) {
                                  if (c == '-') c = '_';
                              }
