@@ -9,27 +9,30 @@
 #include "platform/cpu.hpp"
 #include "solver/isa.hpp"
 #include "solver/variants.hpp"
+#include "tests/solver/solver_support.hpp"
 
 namespace nembo {
 namespace {
 
-constexpr std::string_view all_isas[] = {
+// The names in their order, written out here rather than read from the table
+// the tests check.
+constexpr std::string_view isa_names_in_order[] = {
     "sse2", "avx", "avx2", "fma", "fma-apx", "avx512f", "avx512vl", "avx10-2-256", "avx10-2-512",
 };
 
 TEST(IsaNames, ParseInOrderAndRoundTrip) {
-    for (std::uint32_t i = 0; i < std::size(all_isas); ++i) {
-        const std::optional<Isa> isa = parse_isa(all_isas[i]);
-        ASSERT_TRUE(isa.has_value()) << all_isas[i];
+    for (std::uint32_t i = 0; i < std::size(isa_names_in_order); ++i) {
+        const std::optional<Isa> isa = parse_isa(isa_names_in_order[i]);
+        ASSERT_TRUE(isa.has_value()) << isa_names_in_order[i];
         EXPECT_EQ(static_cast<std::uint32_t>(*isa), i);
-        EXPECT_EQ(isa_name(*isa), all_isas[i]);
-        EXPECT_TRUE(is_known_isa(all_isas[i]));
+        EXPECT_EQ(isa_name(*isa), isa_names_in_order[i]);
+        EXPECT_TRUE(is_known_isa(isa_names_in_order[i]));
     }
 }
 
 TEST(IsaNames, TheTableHoldsTheNineInOrder) {
-    ASSERT_EQ(isa_variant_count, std::size(all_isas));
-    for (std::uint32_t i = 0; i < std::size(all_isas); ++i) EXPECT_EQ(isa_variants[i].name, all_isas[i]);
+    ASSERT_EQ(isa_variant_count, std::size(isa_names_in_order));
+    for (std::uint32_t i = 0; i < std::size(isa_names_in_order); ++i) EXPECT_EQ(isa_variants[i].name, isa_names_in_order[i]);
 }
 
 // Which variants run the same copy of the solver: avx with avx2, avx512f with
@@ -115,12 +118,12 @@ TEST(IsaSupport, UnknownNames) {
 }
 
 // Creating a workload already runs the build's own code, so only the builds
-// this processor can execute are created.
-bool runnable(std::string_view isa) { return !check_isa_support(isa).has_error(); }
+// this processor can execute are created (solver_test::runnable).
+using solver_test::runnable;
 
 TEST(WorkloadFactory, EveryNameAndWorkload) {
     const bool large_pages = false;
-    for (std::string_view isa : all_isas) {
+    for (std::string_view isa : isa_names_in_order) {
         if (!runnable(isa)) continue;
         for (std::string_view workload : {"standing_wave", "soft_gaussian"}) {
             std::unique_ptr<Workload> made = create_workload(workload, isa, 7);
