@@ -58,4 +58,4 @@ tsan_and_fuzz() {
 phase "build tsan + fuzz ${fuzz_seconds} s" tsan_and_fuzz
 phase "ctest tsan" tests tsan
 [ "${NEMBO_WHOLE_MACHINE:-}" = 1 ] ||
-  echo "skipped: the test that takes nearly all free memory for minutes (NEMBO_WHOLE_MACHINE=1 runs it)"
+  echo "skipped: the test that takes nearly all free memory (NEMBO_WHOLE_MACHINE=1 runs it)"
