@@ -56,9 +56,9 @@ TEST(AbsurdCount, HundredMillionThreadsAreRefused) { expect_refused_count("10000
 // tests (CI sets NEMBO_WHOLE_MACHINE=1). The budget it relies on is tested
 // in-process in every run (memory_budget_test, system_limits_test,
 // grid_test). The grids are of the default size, as users run them: with
-// the smallest, the same memory takes thirty times the workers, and their
-// thousands of threads faulting their pages in at once took a 2-vCPU
-// machine 50 s instead of 8.
+// the smallest, the same memory takes thirty times the workers, whose
+// thousands of threads faulting their pages in at once make the run
+// several times as long.
 TEST(AbsurdCount, WorkersForFourTimesTheMemoryEndWithoutAScore) {
     const char* whole_machine = std::getenv("NEMBO_WHOLE_MACHINE");
     if (whole_machine == nullptr || std::string(whole_machine) != "1") {
