@@ -29,13 +29,20 @@ inline bool bit_identical(const std::vector<Cell>& a, const std::vector<Cell>& b
 // The builds this processor can execute, with the name that selects each.
 inline bool runnable(std::string_view isa) { return !check_isa_support(isa).has_error(); }
 
-// Long single-threaded runs of the arithmetic give the thread sanitizer
-// nothing to watch and take it minutes; the other builds run them.
+// Which sanitizer watches this build, as the compiler defines it.
 #if defined(__SANITIZE_THREAD__)
 inline constexpr bool thread_sanitizer_build = true;
 #else
 inline constexpr bool thread_sanitizer_build = false;
 #endif
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool sanitized_build = true;
+#else
+inline constexpr bool sanitized_build = thread_sanitizer_build;
+#endif
+
+// Long single-threaded runs of the arithmetic give the thread sanitizer
+// nothing to watch and take it minutes; the other builds run them.
 #define NEMBO_SKIP_SINGLE_THREADED_UNDER_TSAN()                                                  \
     if (::nembo::solver_test::thread_sanitizer_build) {                                          \
         GTEST_SKIP() << "single-threaded arithmetic, run by the other builds";                   \
@@ -46,12 +53,7 @@ inline constexpr bool thread_sanitizer_build = false;
 // at every step. The long runs that compare whole fields therefore take a
 // fifth of their steps in the sanitized builds; the release and Windows
 // builds take them all, where the values after many steps are the point.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-inline constexpr std::uint64_t sanitized_step_divisor = 5;
-#else
-inline constexpr std::uint64_t sanitized_step_divisor = 1;
-#endif
-inline constexpr std::uint64_t steps_in_this_build(std::uint64_t steps) { return steps / sanitized_step_divisor; }
+inline constexpr std::uint64_t steps_in_this_build(std::uint64_t steps) { return sanitized_build ? steps / 5 : steps; }
 
 inline constexpr std::array<std::string_view, isa_variant_count> all_isas = [] {
     std::array<std::string_view, isa_variant_count> names{};
