@@ -78,6 +78,48 @@ ConsoleOs::~ConsoleOs() = default;
 
 std::chrono::steady_clock::time_point ConsoleOs::now() { return std::chrono::steady_clock::now(); }
 
+bool ConsoleOs::write_console(std::string_view) { return false; }
+
+std::u16string utf16_from_utf8(std::string_view utf8) {
+    std::u16string text;
+    text.reserve(utf8.size());
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(utf8[i]); };
+    for (std::size_t i = 0; i < utf8.size();) {
+        const unsigned char lead = byte(i);
+        std::size_t length = 1;
+        char32_t code = lead;
+        char32_t least = 0;
+        if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4, code = lead & 0x07u, least = 0x10000;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3, code = lead & 0x0Fu, least = 0x800;
+        } else if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2, code = lead & 0x1Fu, least = 0x80;
+        } else if (lead >= 0x80) {
+            length = 0;  // a continuation byte or an invalid lead
+        }
+        bool valid = length != 0 && i + length <= utf8.size();
+        for (std::size_t k = 1; valid && k < length; ++k) {
+            valid = (byte(i + k) & 0xC0u) == 0x80u;
+            code = (code << 6) | (byte(i + k) & 0x3Fu);
+        }
+        valid = valid && code >= least && code <= 0x10FFFF && !(code >= 0xD800 && code <= 0xDFFF);
+        if (!valid) {
+            text.push_back(u'\uFFFD');
+            ++i;
+            continue;
+        }
+        if (code >= 0x10000) {
+            text.push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
+            text.push_back(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
+        } else {
+            text.push_back(static_cast<char16_t>(code));
+        }
+        i += length;
+    }
+    return text;
+}
+
 CursorMover::CursorMover(ConsoleOs& os, std::FILE* out) : os_(os), out_(out) {}
 
 void CursorMover::write_escape(unsigned n) { std::fprintf(out_, "\x1b[%uF", n); }
@@ -108,9 +150,16 @@ void play_banner(std::ostream& out, ConsoleOs& os, CursorMover& cursor) {
     using namespace std::chrono;
     constexpr auto frame_time = nanoseconds(400'000'000);
     constexpr std::int64_t one_day_ms = 24LL * 60 * 60 * 1000;
+    // On a console the frames go through its wide output, so that the
+    // fish's four Latin-1 characters show whatever its code page; anywhere
+    // else they are the bytes as they stand.
+    const auto show = [&](std::string_view text) {
+        out.flush();
+        if (!os.write_console(text)) out << text << std::flush;
+    };
     for (int round = 0; round < 4; ++round) {
         for (const std::string_view frame : banner_frames) {
-            out << frame << std::flush;
+            show(frame);
             const steady_clock::time_point deadline = os.now() + frame_time;
             for (steady_clock::time_point t = os.now(); t < deadline; t = os.now()) {
                 const auto remaining = duration_cast<nanoseconds>(deadline - t).count();
@@ -121,7 +170,8 @@ void play_banner(std::ostream& out, ConsoleOs& os, CursorMover& cursor) {
             cursor.up(7);
         }
     }
-    out << banner_frames[3] << std::endl;
+    show(banner_frames[3]);
+    show("\n");
 }
 
 void play_banner() { play_banner(std::cout, system_console(), system_cursor()); }

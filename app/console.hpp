@@ -36,9 +36,18 @@ public:
     virtual bool cursor_row(std::int64_t& row) = 0;
     virtual void set_cursor(std::int64_t column, std::int64_t row) = 0;
     virtual void sleep_ms(std::uint32_t ms) = 0;
+    // Writes UTF-8 text through the console's own wide-character output, so
+    // that it shows as drawn whatever the console's code page; false, with
+    // nothing written, when standard output is not a console (the bytes then
+    // go to the stream unchanged).
+    virtual bool write_console(std::string_view utf8);
     // The monotonic clock.
     virtual std::chrono::steady_clock::time_point now();
 };
+
+// UTF-8 as UTF-16, for the console's wide output; a byte that starts no
+// valid sequence becomes U+FFFD.
+std::u16string utf16_from_utf8(std::string_view utf8);
 
 // This process's console.
 ConsoleOs& system_console();

@@ -11,6 +11,7 @@
 #include "app/results.hpp"
 #include "app/run.hpp"
 #include "platform/placement.hpp"
+#include "platform/power.hpp"
 #include "platform/timer.hpp"
 #include "solver/grid.hpp"
 
@@ -42,14 +43,28 @@ std::uint32_t clamp_duration(std::uint32_t duration) {
     return std::clamp(duration, min_duration_s, max_duration_s);
 }
 
-std::optional<double> run_benchmark(BenchConfig config, TopologySlot& slot) {
+Placement place_workers(const BenchConfig& config, TopologySlot& slot,
+                        const std::function<std::vector<GroupMask>()>& active_groups) {
     Placement placement;
     placement.thread_count = resolve_thread_count(config, slot);
     if (config.threading == "numa" || config.threading == "phte") {
         placement.plan = make_plan(config.threading, slot.get());
+        return placement;
     }
+    // The system schedules the workers, but only inside the groups they are
+    // given; the topology is asked for only when there is more than one.
+    if (const std::vector<GroupMask> groups = active_groups(); groups.size() > 1) {
+        placement.groups = spread_over_groups(slot.get(), groups, placement.thread_count);
+    }
+    return placement;
+}
+
+std::optional<double> run_benchmark(BenchConfig config, TopologySlot& slot) {
+    const Placement placement = place_workers(config, slot);
     const bool large_pages = config.large_pages;
     enable_large_pages();
+    // The score must not depend on whether the console is in front.
+    opt_out_of_power_throttling();
 
     const RunParameters params{large_pages,
                                placement,

@@ -3,8 +3,10 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <vector>
 
 #include "app/command_line.hpp"
+#include "app/run.hpp"
 #include "platform/topology.hpp"
 
 namespace nembo {
@@ -27,6 +29,10 @@ private:
 std::uint32_t automatic_thread_count(std::uint32_t cores, std::uint64_t available, std::uint64_t per_thread);
 
 std::uint32_t resolve_thread_count(const BenchConfig& config, TopologySlot& slot);
+// The worker count and where the workers go: a plan for `numa` and `phte`;
+// for `os`, a group per worker when `active_groups` lists several.
+Placement place_workers(const BenchConfig& config, TopologySlot& slot,
+                        const std::function<std::vector<GroupMask>()>& active_groups = active_processor_groups);
 std::uint32_t clamp_duration(std::uint32_t duration);
 
 std::optional<double> run_benchmark(BenchConfig config, TopologySlot& slot);

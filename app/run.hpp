@@ -24,6 +24,7 @@ namespace nembo {
 struct Placement {
     std::uint32_t thread_count = 1;
     PlacementPlan plan;
+    GroupSpread groups;  // `os` mode on several processor groups
 };
 
 struct RunParameters {

@@ -65,6 +65,7 @@ void worker_life(WorkerContext& ctx, BarrierStanding& standing) {
     ProgressSlot& slot = ctx.board[ctx.index];
 
     pin_current_thread(params.placement.plan, ctx.index);
+    confine_current_thread(params.placement.groups, ctx.index);
     say(ctx, params.large_pages ? "allocating fields.... (large pages)" : "allocating fields.... ");
 
     const std::int64_t t0 = read_fast_timer();

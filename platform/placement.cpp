@@ -2,6 +2,8 @@
 #include "platform/placement.hpp"
 
 #include <algorithm>
+#include <bit>
+#include <numeric>
 
 namespace nembo {
 namespace {
@@ -71,6 +73,52 @@ PlacementPlan plan_phte(const Topology& topology) {
         append_slots(plan, slots);
     }
     return plan;
+}
+
+GroupSpread spread_over_groups(const Topology& topology, const std::vector<GroupMask>& groups,
+                               std::uint32_t thread_count) {
+    if (groups.size() < 2) return {};
+    std::vector<std::uint64_t> weight(groups.size(), 0);
+    for (const NumaNode& node : topology.nodes) {
+        for (const Llc& llc : node.llcs) {
+            for (const Core& core : llc.cores) {
+                if (core.logicals.empty()) continue;
+                const std::uint16_t group = core.logicals.front().group;
+                for (std::size_t g = 0; g < groups.size(); ++g) {
+                    if (groups[g].group == group) ++weight[g];
+                }
+            }
+        }
+    }
+    if (std::all_of(weight.begin(), weight.end(), [](std::uint64_t w) { return w == 0; })) {
+        for (std::size_t g = 0; g < groups.size(); ++g) weight[g] = static_cast<std::uint64_t>(std::popcount(groups[g].mask));
+    }
+    const std::uint64_t total = std::accumulate(weight.begin(), weight.end(), std::uint64_t{0});
+    if (total == 0) return {};
+
+    // Whole shares first, then one more each for the largest remainders.
+    GroupSpread spread{groups, std::vector<std::uint32_t>(groups.size())};
+    std::uint64_t given = 0;
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+        spread.workers[g] = static_cast<std::uint32_t>(std::uint64_t{thread_count} * weight[g] / total);
+        given += spread.workers[g];
+    }
+    std::vector<std::size_t> by_remainder(groups.size());
+    std::iota(by_remainder.begin(), by_remainder.end(), std::size_t{0});
+    const auto remainder = [&](std::size_t g) { return std::uint64_t{thread_count} * weight[g] % total; };
+    std::stable_sort(by_remainder.begin(), by_remainder.end(),
+                     [&](std::size_t a, std::size_t b) { return remainder(a) > remainder(b); });
+    for (std::size_t i = 0; given < thread_count; ++i, ++given) ++spread.workers[by_remainder[i]];
+    return spread;
+}
+
+std::optional<GroupMask> group_of_worker(const GroupSpread& spread, std::uint32_t index) {
+    std::uint64_t first = 0;
+    for (std::size_t g = 0; g < spread.groups.size() && g < spread.workers.size(); ++g) {
+        first += spread.workers[g];
+        if (index < first) return spread.groups[g];
+    }
+    return std::nullopt;
 }
 
 PlacementPlan make_plan(std::string_view mode, const Topology& topology) {

@@ -21,4 +21,8 @@ void pin_current_thread(const PlacementPlan& plan, std::uint32_t index) {
     CPU_FREE(set);
 }
 
+// Linux threads span every processor, so no worker is ever given a group
+// (active_processor_groups is empty); the call exists for the shared worker.
+void confine_current_thread(const GroupSpread&, std::uint32_t) {}
+
 }  // namespace nembo

@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <iterator>
 #include <map>
+#include <optional>
 #include <set>
 #include <thread>
 #include <utility>
@@ -27,16 +29,23 @@ T load(std::span<const std::byte> bytes, std::size_t offset) {
 constexpr std::uint32_t relation_processor_core = 0;
 constexpr std::uint32_t relation_numa_node = 1;
 constexpr std::uint32_t relation_cache = 2;
+constexpr std::uint32_t relation_group = 4;
+constexpr std::uint32_t relation_numa_node_ex = 6;  // the same record, with the node's every group
 constexpr std::size_t record_header_size = 8;  // Relationship, Size
 constexpr std::size_t group_affinity_size = 16;  // Mask, Group, Reserved[3]
 constexpr std::size_t processor_efficiency_offset = 9;
 constexpr std::size_t processor_group_count_offset = 30;
 constexpr std::size_t processor_masks_offset = 32;
 constexpr std::size_t numa_node_number_offset = 8;
+constexpr std::size_t numa_group_count_offset = 30;
 constexpr std::size_t numa_mask_offset = 32;
 constexpr std::size_t cache_level_offset = 8;
 constexpr std::size_t cache_group_count_offset = 38;
 constexpr std::size_t cache_masks_offset = 40;
+constexpr std::size_t group_active_count_offset = 10;
+constexpr std::size_t group_info_offset = 32;
+constexpr std::size_t group_info_size = 48;  // MaximumProcessorCount, ActiveProcessorCount, Reserved[38], ActiveProcessorMask
+constexpr std::size_t group_info_mask_offset = 40;
 
 GroupMask load_mask(std::span<const std::byte> record, std::size_t offset) {
     GroupMask m;
@@ -62,44 +71,87 @@ void for_each_bit(const GroupMask& m, const std::function<void(ProcessorKey)>& v
     }
 }
 
-}  // namespace
-
-std::vector<TopologyRecord> decode_processor_information(std::span<const std::byte> buffer) {
-    std::vector<TopologyRecord> records;
+// Visits each record of a processor-information buffer in order, with its
+// relationship and its bytes. A record whose size is 0 or reaches past the
+// end of the buffer ends the walk.
+void walk_records(std::span<const std::byte> buffer,
+                  const std::function<void(std::uint32_t relationship, std::span<const std::byte> record)>& visit) {
     std::size_t pos = 0;
     while (pos < buffer.size() && buffer.size() - pos >= record_header_size) {
         const auto relationship = load<std::uint32_t>(buffer, pos);
         const auto size = load<std::uint32_t>(buffer, pos + 4);
-        if (size == 0 || size > buffer.size() - pos) break;
-        const std::span<const std::byte> record = buffer.subspan(pos, size);
+        if (size == 0 || size > buffer.size() - pos) return;
+        visit(relationship, buffer.subspan(pos, size));
         pos += size;
-
-        TopologyRecord r;
-        if (relationship == relation_processor_core) {
-            if (record.size() < processor_masks_offset) continue;
-            r.kind = TopologyRecordKind::core;
-            r.efficiency_class = load<std::uint8_t>(record, processor_efficiency_offset);
-            const auto count = load<std::uint16_t>(record, processor_group_count_offset);
-            r.masks = load_masks(record, processor_masks_offset, count);
-        } else if (relationship == relation_numa_node) {
-            if (record.size() < numa_mask_offset + group_affinity_size) continue;
-            r.kind = TopologyRecordKind::numa_node;
-            r.node_number = load<std::uint32_t>(record, numa_node_number_offset);
-            r.masks.push_back(load_mask(record, numa_mask_offset));
-        } else if (relationship == relation_cache) {
-            if (record.size() < cache_masks_offset) continue;
-            r.kind = TopologyRecordKind::cache;
-            r.cache_level = load<std::uint8_t>(record, cache_level_offset);
-            // Systems before the multi-group cache layout report a group count
-            // of 0 and still fill the single mask that follows it.
-            const auto count = load<std::uint16_t>(record, cache_group_count_offset);
-            r.masks = load_masks(record, cache_masks_offset, std::max<std::size_t>(count, 1));
-        } else {
-            continue;
-        }
-        records.push_back(std::move(r));
     }
+}
+
+// The record's neutral form; empty for a relationship that is not needed
+// or a record too short for its fixed part.
+std::optional<TopologyRecord> decode_record(std::uint32_t relationship, std::span<const std::byte> record) {
+    TopologyRecord r;
+    if (relationship == relation_processor_core) {
+        if (record.size() < processor_masks_offset) return std::nullopt;
+        r.kind = TopologyRecordKind::core;
+        r.efficiency_class = load<std::uint8_t>(record, processor_efficiency_offset);
+        const auto count = load<std::uint16_t>(record, processor_group_count_offset);
+        r.masks = load_masks(record, processor_masks_offset, count);
+    } else if (relationship == relation_numa_node || relationship == relation_numa_node_ex) {
+        if (record.size() < numa_mask_offset + group_affinity_size) return std::nullopt;
+        r.kind = TopologyRecordKind::numa_node;
+        r.node_number = load<std::uint32_t>(record, numa_node_number_offset);
+        // Before Windows 10 20H2 the group count is reserved (0) and the one
+        // mask that follows it is the node's.
+        const auto count = load<std::uint16_t>(record, numa_group_count_offset);
+        r.masks = load_masks(record, numa_mask_offset, std::max<std::size_t>(count, 1));
+    } else if (relationship == relation_cache) {
+        if (record.size() < cache_masks_offset) return std::nullopt;
+        r.kind = TopologyRecordKind::cache;
+        r.cache_level = load<std::uint8_t>(record, cache_level_offset);
+        // Systems before the multi-group cache layout report a group count
+        // of 0 and still fill the single mask that follows it.
+        const auto count = load<std::uint16_t>(record, cache_group_count_offset);
+        r.masks = load_masks(record, cache_masks_offset, std::max<std::size_t>(count, 1));
+    } else {
+        return std::nullopt;
+    }
+    return r;
+}
+
+}  // namespace
+
+std::vector<TopologyRecord> decode_processor_information(std::span<const std::byte> buffer) {
+    std::vector<TopologyRecord> records;
+    walk_records(buffer, [&](std::uint32_t relationship, std::span<const std::byte> record) {
+        if (std::optional<TopologyRecord> r = decode_record(relationship, record)) records.push_back(std::move(*r));
+    });
     return records;
+}
+
+std::vector<TopologyRecord> with_whole_numa_nodes(std::vector<TopologyRecord> records,
+                                                  const std::vector<TopologyRecord>& numa_ex) {
+    const auto is_node = [](const TopologyRecord& r) { return r.kind == TopologyRecordKind::numa_node; };
+    if (std::none_of(numa_ex.begin(), numa_ex.end(), is_node)) return records;
+    std::erase_if(records, is_node);
+    std::copy_if(numa_ex.begin(), numa_ex.end(), std::back_inserter(records), is_node);
+    return records;
+}
+
+std::vector<GroupMask> decode_processor_groups(std::span<const std::byte> buffer) {
+    std::vector<GroupMask> groups;
+    bool seen = false;  // the system lists one group record
+    walk_records(buffer, [&](std::uint32_t relationship, std::span<const std::byte> record) {
+        if (seen || relationship != relation_group || record.size() < group_info_offset) return;
+        seen = true;
+        const auto active = load<std::uint16_t>(record, group_active_count_offset);
+        for (std::size_t i = 0; i < active; ++i) {
+            const std::size_t at = group_info_offset + i * group_info_size;
+            if (at + group_info_size > record.size()) break;
+            const auto mask = load<std::uint64_t>(record, at + group_info_mask_offset);
+            if (mask != 0) groups.push_back({mask, static_cast<std::uint16_t>(i)});
+        }
+    });
+    return groups;
 }
 
 Topology build_topology(const std::vector<TopologyRecord>& records) {
@@ -109,7 +161,7 @@ Topology build_topology(const std::vector<TopologyRecord>& records) {
     std::uint32_t llc_ordinal = 0;
     for (const TopologyRecord& r : records) {
         if (r.kind == TopologyRecordKind::numa_node) {
-            if (!r.masks.empty()) for_each_bit(r.masks.front(), [&](ProcessorKey k) { node_of[k] = r.node_number; });
+            for (const GroupMask& m : r.masks) for_each_bit(m, [&](ProcessorKey k) { node_of[k] = r.node_number; });
         } else if (r.kind == TopologyRecordKind::cache && r.cache_level == 3) {
             for (const GroupMask& m : r.masks) for_each_bit(m, [&](ProcessorKey k) { llc_of[k] = llc_ordinal; });
             ++llc_ordinal;

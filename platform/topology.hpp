@@ -64,14 +64,27 @@ struct TopologyRecord {
     std::uint32_t efficiency_class = 0;  // core: higher = higher performance
     std::uint32_t node_number = 0;       // NUMA node
     std::uint32_t cache_level = 0;       // cache
-    std::vector<GroupMask> masks;        // a NUMA record's first mask is the one used
+    std::vector<GroupMask> masks;        // every group the record covers
 };
 
 // Decodes the bytes that GetLogicalProcessorInformationEx(RelationAll, ...)
-// returns. Records that are cut short are skipped; a record whose size is 0
-// or reaches past the end of the buffer ends the walk. Relationships other
-// than core, NUMA node and cache are skipped.
+// returns, or those of a RelationNumaNodeEx query. Records that are cut short
+// are skipped; a record whose size is 0 or reaches past the end of the
+// buffer ends the walk. Relationships other than core, NUMA node and cache
+// are skipped. A NUMA record gives all the group masks it carries.
 std::vector<TopologyRecord> decode_processor_information(std::span<const std::byte> buffer);
+
+// Since Windows 11 and Server 2022 a NUMA node may span processor groups,
+// and RelationAll lists only its primary group; RelationNumaNodeEx lists
+// them all. The NUMA records of `numa_ex`, when it has any, take the place
+// of those in `records`.
+std::vector<TopologyRecord> with_whole_numa_nodes(std::vector<TopologyRecord> records,
+                                                  const std::vector<TopologyRecord>& numa_ex);
+
+// The active processor groups of a RelationGroup record: each group's
+// number and the mask of its active processors, groups without one left
+// out. Empty when the buffer holds no group record.
+std::vector<GroupMask> decode_processor_groups(std::span<const std::byte> buffer);
 
 // What each processor said about its core's kind, by processor number. A
 // processor that could not be asked is missing.
@@ -91,6 +104,12 @@ using CoreTypeProbe = std::function<CoreTypes(std::span<const std::uint32_t> cpu
 // core has class 0. Classes are numbered as Windows numbers them, the
 // fastest kind highest: with two kinds, 1 and 0.
 std::vector<TopologyRecord> read_sysfs_records(const std::filesystem::path& root, const CoreTypeProbe& probe = {});
+
+// The processor groups whose processors a thread reaches only by asking for
+// them: the system's active groups (Windows; one on most machines, and a
+// cheap query without the topology). Empty on Linux, whose threads span
+// every processor.
+std::vector<GroupMask> active_processor_groups();
 
 // Builds the tree from the records.
 Topology build_topology(const std::vector<TopologyRecord>& records);

@@ -66,4 +66,7 @@ CoreTypes probe_core_types(std::span<const std::uint32_t> cpus) {
 
 Topology detect_topology() { return build_topology(read_sysfs_records("/", probe_core_types)); }
 
+// A Linux thread may run on any processor of the machine; nothing to spread.
+std::vector<GroupMask> active_processor_groups() { return {}; }
+
 }  // namespace nembo

@@ -112,6 +112,8 @@ public:
     std::vector<std::int64_t> rows_set;
     std::vector<std::uint32_t> sleeps;
     std::chrono::steady_clock::time_point clock{};
+    bool is_console = false;
+    std::string console_text;
 
     bool enable_escape_processing() override {
         ++enable_calls;
@@ -129,6 +131,10 @@ public:
     void sleep_ms(std::uint32_t ms) override {
         sleeps.push_back(ms);
         clock += std::chrono::milliseconds(ms);
+    }
+    bool write_console(std::string_view utf8) override {
+        if (is_console) console_text += utf8;
+        return is_console;
     }
     std::chrono::steady_clock::time_point now() override {
         clock += std::chrono::microseconds(150);  // reading the clock takes a moment
@@ -193,6 +199,16 @@ TEST(CursorUp, ScreenBufferFallbackStopsAtRowZero) {
     EXPECT_EQ(out.contents(), "");
 }
 
+std::string seventeen_frames() {
+    std::string frames;
+    for (int round = 0; round < 4; ++round) {
+        for (const std::string_view frame : banner_frames) frames += frame;
+    }
+    frames += banner_frames[3];
+    frames += '\n';
+    return frames;
+}
+
 TEST(Banner, RedirectedOutputGetsSeventeenFramesAndNoEscapes) {
     CFile escapes;
     if (escapes.get() == nullptr) GTEST_SKIP() << "no temporary file";
@@ -201,13 +217,7 @@ TEST(Banner, RedirectedOutputGetsSeventeenFramesAndNoEscapes) {
     std::ostringstream out;
     play_banner(out, os, mover);
 
-    std::string expected;
-    for (int round = 0; round < 4; ++round) {
-        for (const std::string_view frame : banner_frames) expected += frame;
-    }
-    expected += banner_frames[3];
-    expected += '\n';
-    EXPECT_EQ(out.str(), expected);
+    EXPECT_EQ(out.str(), seventeen_frames());
     EXPECT_EQ(escapes.contents(), "");
     EXPECT_TRUE(os.rows_set.empty());
 
@@ -232,6 +242,41 @@ TEST(Banner, ConsoleWithEscapesMovesUpSevenLinesAfterEachFrame) {
     std::string expected;
     for (int i = 0; i < 16; ++i) expected += "\x1b[7F";
     EXPECT_EQ(escapes.contents(), expected);
+}
+
+TEST(Banner, ConsoleGetsTheFramesThroughItsWideOutput) {
+    CFile escapes;
+    if (escapes.get() == nullptr) GTEST_SKIP() << "no temporary file";
+    FakeConsole os;
+    os.is_console = true;
+    os.escape_ok = true;
+    CursorMover mover(os, escapes.get());
+    std::ostringstream out;
+    play_banner(out, os, mover);
+    EXPECT_EQ(os.console_text, seventeen_frames());
+    EXPECT_EQ(out.str(), "") << "not a byte of a frame through the stream as well";
+}
+
+TEST(Banner, FramesAsUtf16ShowTheFourLatin1Characters) {
+    for (const std::string_view frame : banner_frames) {
+        const std::u16string wide = utf16_from_utf8(frame);
+        std::u32string points;
+        for (const std::string& line : art_lines(frame)) points += U'\n' + decode(line);
+        points += U'\n';
+        ASSERT_EQ(wide.size(), points.size());
+        for (std::size_t i = 0; i < wide.size(); ++i) EXPECT_EQ(char32_t{wide[i]}, points[i]) << "at " << i;
+    }
+    EXPECT_NE(utf16_from_utf8(banner_frames[0]).find(u"\u00B8\u00B8\u00B8.:::::"), std::u16string::npos);
+    EXPECT_NE(utf16_from_utf8(banner_frames[0]).find(u": \u00A9 ):"), std::u16string::npos);
+    EXPECT_NE(utf16_from_utf8(banner_frames[0]).find(u"\u00B7\u00B4\u00B4\u00B4\u00B4\u00B8"), std::u16string::npos);
+
+    EXPECT_EQ(utf16_from_utf8("\xE2\x82\xAC\xF0\x9F\x90\x9F"), u"\u20AC\U0001F41F");
+    // Bytes that start no valid sequence: a stray continuation, an overlong
+    // form, a surrogate, a cut-off sequence.
+    EXPECT_EQ(utf16_from_utf8("a\x80" "b"), u"a\uFFFDb");
+    EXPECT_EQ(utf16_from_utf8("\xC0\xAF"), u"\uFFFD\uFFFD");
+    EXPECT_EQ(utf16_from_utf8("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");
+    EXPECT_EQ(utf16_from_utf8("\xC2"), u"\uFFFD");
 }
 
 }  // namespace

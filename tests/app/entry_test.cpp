@@ -30,6 +30,60 @@ TEST(WorkerCount, ExplicitCountIsUsedUnchanged) {
     EXPECT_EQ(detections, 0) << "an explicit count never asks for the topology";
 }
 
+// Two groups of two single-threaded cores each.
+Topology two_groups() {
+    Topology t;
+    t.perf_level_count = 1;
+    t.nodes.resize(1);
+    t.nodes[0].llcs.resize(1);
+    for (std::uint32_t c = 0; c < 4; ++c) {
+        Core core;
+        core.id = c;
+        core.logicals = {{0, c, c % 2, static_cast<std::uint16_t>(c / 2)}};
+        t.nodes[0].llcs[0].cores.push_back(core);
+    }
+    return t;
+}
+
+TEST(WorkerPlacement, OsWorkersTakeWholeGroupsOnlyWhenThereAreSeveral) {
+    int detections = 0;
+    const auto detect = [&] {
+        ++detections;
+        return two_groups();
+    };
+    BenchConfig config;
+    config.threading = "os";
+    config.numthreads = 4;
+    {
+        TopologySlot slot(detect);
+        const Placement one = place_workers(config, slot, [] { return std::vector<GroupMask>{{0b11, 0}}; });
+        EXPECT_EQ(one.thread_count, 4u);
+        EXPECT_TRUE(one.plan.empty());
+        EXPECT_TRUE(one.groups.groups.empty());
+        EXPECT_EQ(detections, 0) << "one group: an explicit count still never asks for the topology";
+    }
+    {
+        TopologySlot slot(detect);
+        const Placement two =
+            place_workers(config, slot, [] { return std::vector<GroupMask>{{0b11, 0}, {0b11, 1}}; });
+        EXPECT_TRUE(two.plan.empty());
+        EXPECT_EQ(two.groups.workers, (std::vector<std::uint32_t>{2, 2}));
+        EXPECT_EQ(detections, 1);
+    }
+    {
+        TopologySlot slot(detect);
+        config.threading = "numa";
+        int asked = 0;
+        const Placement numa = place_workers(config, slot, [&] {
+            ++asked;
+            return std::vector<GroupMask>{{0b11, 0}, {0b11, 1}};
+        });
+        EXPECT_EQ(numa.plan.size(), 4u);
+        EXPECT_TRUE(numa.groups.groups.empty()) << "a plan pins each worker already";
+        EXPECT_EQ(asked, 0);
+    }
+}
+
 TEST(TopologySlot, DetectsAtMostOnce) {
     int detections = 0;
     TopologySlot slot([&] {

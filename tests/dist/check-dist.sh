@@ -2,8 +2,9 @@
 # The release packages, checked as a moderator and a user meet them:
 #  - `make dist` in two fresh clones of this commit, at two different paths,
 #    gives byte-identical files (and SHA256SUMS that match them);
-#  - the zip's nembo.exe names the project version in its version resource
-#    and prints the same help screen under Wine as the tarball's nembo;
+#  - the zip's nembo.exe names the project version in its version resource,
+#    carries the repository's application manifest and prints the same help
+#    screen under Wine as the tarball's nembo;
 #  - the guide is the repository's, with CRLF line ends in the zip;
 #  - the Linux program is a static position-independent executable that
 #    needs no library at all, and runs in an empty root (as root);
@@ -100,13 +101,23 @@ else
   fail "the packed guides are not packaging/guide.txt"
 fi
 
+# The bytes of the resource of one type in nembo.exe, from the hex columns
+# of llvm-readobj-19's dump, written out raw.
+resource_bytes() {
+  llvm-readobj-19 --coff-resources "$exe" | perl -e '
+    my ($want, $in, $hex) = (shift, 0, "");
+    while (<STDIN>) {
+      $in = $1 eq $want if /^\s*Type: (\S+)/;
+      $hex .= join "", split / /, $1 if $in && /^\s+[0-9A-F]{4}: ((?:[0-9A-F]{2,8} ?)+)\s+\|/;
+    }
+    print pack "H*", $hex;' "$1"
+}
+
 echo "the version resource of nembo.exe (llvm-readobj-19 --coff-resources)"
-# The resource's bytes from the dump's hex columns, read as the VERSIONINFO
-# block: its fixed version numbers and its strings (UTF-16 keys and values).
-resource=$(llvm-readobj-19 --coff-resources "$exe" | perl -e '
-  my $hex = "";
-  while (<STDIN>) { $hex .= join "", split / /, $1 if /^\s+[0-9A-F]{4}: ((?:[0-9A-F]{2,8} ?)+)\s+\|/; }
-  my $b = pack "H*", $hex;
+# Read as the VERSIONINFO block: its fixed version numbers and its strings
+# (UTF-16 keys and values).
+resource=$(resource_bytes VERSIONINFO | perl -e '
+  my $b = do { local $/; <STDIN> };
   my $fixed = index $b, pack("V", 0xFEEF04BD);
   if ($fixed >= 0) {
     my ($sv, $fms, $fls, $pms, $pls) = unpack "V5", substr($b, $fixed + 4, 20);
@@ -126,6 +137,23 @@ if [ -z "$(comm -13 <(echo "$resource" | sort) <(echo "$expected" | sort))" ] &&
   pass "nembo.exe's version resource: version $version, product nembo, nembo.exe, a description"
 else
   fail "nembo.exe's version resource lacks: $(comm -13 <(echo "$resource" | sort) <(echo "$expected" | sort) | tr '\n' ';')"
+fi
+
+echo "the application manifest of nembo.exe (resource type 24, ID 1)"
+resource_bytes MANIFEST >"$x/manifest.xml"
+sed 's/^/    /' "$x/manifest.xml"
+# Exactly the repository's manifest, under ID 1: asInvoker, the four
+# supportedOS entries, and no element beyond those (no code page, no DPI).
+elements=$(grep -o '<[A-Za-z][A-Za-z]*' "$x/manifest.xml" | LC_ALL=C sort -u | tr '\n' ' ')
+supported=$(grep -o 'supportedOS Id="{[0-9a-f-]*}"' "$x/manifest.xml" | tr '\n' ' ')
+if cmp -s "$x/manifest.xml" "$repo/app/nembo.exe.manifest" &&
+   llvm-readobj-19 --coff-resources "$exe" | grep -A 4 'Type: MANIFEST (ID 24)' | grep -q 'Name: (ID 1)' &&
+   grep -q '<requestedExecutionLevel level="asInvoker" uiAccess="false"/>' "$x/manifest.xml" &&
+   [ "$supported" = 'supportedOS Id="{35138b9a-5d96-4fbd-8e2d-a2440225f93a}" supportedOS Id="{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}" supportedOS Id="{1f676c76-80e1-4239-95bb-83d0f6d0da78}" supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}" ' ] &&
+   [ "$elements" = "<application <assembly <compatibility <requestedExecutionLevel <requestedPrivileges <security <supportedOS <trustInfo " ]; then
+  pass "nembo.exe's manifest is app/nembo.exe.manifest as ID 1: asInvoker, Windows 7, 8, 8.1 and 10/11, nothing else"
+else
+  fail "nembo.exe's manifest is not app/nembo.exe.manifest as ID 1 (elements: $elements)"
 fi
 
 echo "the programs' help screens"

@@ -1,10 +1,12 @@
 // Topology trees from records and from crafted processor-information buffers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <sstream>
 
 #include "platform/topology.hpp"
+#include "processor_information.hpp"
 
 namespace nembo {
 namespace {
@@ -41,57 +43,7 @@ std::string printed(const Topology& t) {
     return out.str();
 }
 
-// Builds a GetLogicalProcessorInformationEx buffer byte by byte.
-class Buffer {
-public:
-    void processor(std::uint8_t efficiency, const std::vector<GroupMask>& masks) {
-        auto r = record(0, 32 + 16 * masks.size());
-        r[9] = std::byte{efficiency};
-        put<std::uint16_t>(r, 30, static_cast<std::uint16_t>(masks.size()));
-        for (std::size_t i = 0; i < masks.size(); ++i) put_mask(r, 32 + 16 * i, masks[i]);
-        append(r);
-    }
-    void numa(std::uint32_t node, GroupMask mask) {
-        auto r = record(1, 48);
-        put<std::uint32_t>(r, 8, node);
-        put<std::uint16_t>(r, 30, 1);
-        put_mask(r, 32, mask);
-        append(r);
-    }
-    void cache(std::uint8_t level, const std::vector<GroupMask>& masks, std::uint16_t group_count) {
-        auto r = record(2, 40 + 16 * std::max<std::size_t>(masks.size(), 1));
-        r[8] = std::byte{level};
-        put<std::uint16_t>(r, 38, group_count);
-        for (std::size_t i = 0; i < masks.size(); ++i) put_mask(r, 40 + 16 * i, masks[i]);
-        append(r);
-    }
-    void raw(std::uint32_t relationship, std::uint32_t size, std::size_t actual_bytes) {
-        std::vector<std::byte> r(actual_bytes);
-        put<std::uint32_t>(r, 0, relationship);
-        put<std::uint32_t>(r, 4, size);
-        append(r);
-    }
-    std::span<const std::byte> bytes() const { return bytes_; }
-    std::size_t size() const { return bytes_.size(); }
-
-private:
-    template <typename T>
-    static void put(std::vector<std::byte>& r, std::size_t at, T value) {
-        std::memcpy(r.data() + at, &value, sizeof(T));
-    }
-    static void put_mask(std::vector<std::byte>& r, std::size_t at, GroupMask m) {
-        put<std::uint64_t>(r, at, m.mask);
-        put<std::uint16_t>(r, at + 8, m.group);
-    }
-    static std::vector<std::byte> record(std::uint32_t relationship, std::size_t size) {
-        std::vector<std::byte> r(size);
-        put<std::uint32_t>(r, 0, relationship);
-        put<std::uint32_t>(r, 4, static_cast<std::uint32_t>(size));
-        return r;
-    }
-    void append(const std::vector<std::byte>& r) { bytes_.insert(bytes_.end(), r.begin(), r.end()); }
-    std::vector<std::byte> bytes_;
-};
+using test::Buffer;
 
 TEST(TopologyTree, NoLevel3CacheGivesOneLlcPerNode) {
     const Topology t = build_topology({core({bits(0b11)}), core({bits(0b1100)}), cache(2, {bits(0b11)})});
@@ -201,6 +153,60 @@ TEST(ProcessorInformation, CacheWithoutGroupCountStillHasItsMask) {
     ASSERT_EQ(records.size(), 1u);
     ASSERT_EQ(records[0].masks.size(), 1u);
     EXPECT_EQ(records[0].masks[0].mask, 1u);
+}
+
+TEST(ProcessorInformation, NumaRecordsGiveEveryGroupTheyCarry) {
+    Buffer b;
+    b.numa(0, {bits(0b1)}, 0);                             // before Windows 10 20H2: reserved, one mask
+    b.numa(1, {bits(~0ull, 0), bits(0b11, 1)}, 2);          // a node over two groups
+    b.numa(2, {bits(0b1, 2), bits(0b1, 3)}, 2, test::relation_numa_node_ex);
+    b.numa(3, {bits(0b1, 4), bits(0b1, 5)}, 7);             // more announced than held
+    const auto records = decode_processor_information(b.bytes());
+    ASSERT_EQ(records.size(), 4u);
+    EXPECT_EQ(records[0].masks.size(), 1u);
+    ASSERT_EQ(records[1].masks.size(), 2u);
+    EXPECT_EQ(records[1].masks[1].group, 1u);
+    EXPECT_EQ(records[1].masks[1].mask, 0b11u);
+    EXPECT_EQ(records[2].kind, TopologyRecordKind::numa_node);
+    EXPECT_EQ(records[2].node_number, 2u);
+    EXPECT_EQ(records[2].masks.size(), 2u);
+    EXPECT_EQ(records[3].masks.size(), 2u);
+
+    // Every mask files its processors, not only the first one's.
+    const Topology t = build_topology({numa(0, bits(0b1)), records[1], core({bits(0b1, 1)})});
+    ASSERT_EQ(t.nodes.size(), 1u);
+    EXPECT_EQ(t.nodes[0].id, 1u);
+}
+
+TEST(ProcessorInformation, WholeNumaNodesReplaceThePrimaryGroupOnes) {
+    const std::vector<TopologyRecord> all = {numa(0, bits(~0ull, 0)), core({bits(0b1, 0)}), core({bits(0b1, 1)})};
+    TopologyRecord whole = numa(0, bits(~0ull, 0));
+    whole.masks.push_back(bits(~0ull, 1));
+    const auto merged = with_whole_numa_nodes(all, {whole, core({bits(0b1, 7)})});
+    ASSERT_EQ(merged.size(), 3u) << "only the NUMA records come from the second query";
+    EXPECT_EQ(std::count_if(merged.begin(), merged.end(),
+                            [](const TopologyRecord& r) { return r.kind == TopologyRecordKind::numa_node; }),
+              1);
+    EXPECT_EQ(with_whole_numa_nodes(all, {}).size(), all.size()) << "a refused query keeps RelationAll's nodes";
+}
+
+TEST(ProcessorInformation, GroupRecordGivesTheActiveGroups) {
+    Buffer b;
+    b.processor(0, {bits(0b1)});
+    b.groups({0xFFFF, 0, (1ull << 56) - 1});
+    b.groups({0b1});  // the system lists one; a second is not read
+    const std::vector<GroupMask> groups = decode_processor_groups(b.bytes());
+    ASSERT_EQ(groups.size(), 2u) << "a group without active processors is left out";
+    EXPECT_EQ(groups[0].mask, 0xFFFFu);
+    EXPECT_EQ(groups[0].group, 0u);
+    EXPECT_EQ(groups[1].mask, (1ull << 56) - 1);
+    EXPECT_EQ(groups[1].group, 2u);
+    EXPECT_TRUE(decode_processor_groups({}).empty());
+
+    std::vector<std::byte> cut(b.bytes().begin(), b.bytes().end());
+    const std::uint16_t many = 9;  // more groups announced than the record holds
+    std::memcpy(cut.data() + 48 + 10, &many, 2);
+    EXPECT_EQ(decode_processor_groups(cut).size(), 2u);
 }
 
 TEST(ProcessorInformation, DamagedBuffersNeverCrash) {

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <thread>
+#include <vector>
 
 #include "platform/placement.hpp"
 #include "platform/timer.hpp"
@@ -35,6 +37,29 @@ TEST(WindowsPinning, ThreadEndsUpOnItsSingleProcessor) {
         }).join();
         EXPECT_EQ(now.Mask, KAFFINITY{1} << plan[index].os) << "plan entry " << index;
         EXPECT_EQ(now.Group, plan[index].group) << "plan entry " << index;
+    }
+}
+
+TEST(WindowsGroups, ActiveGroupsCoverEveryProcessorAndConfineAThread) {
+    const std::vector<GroupMask> groups = active_processor_groups();
+    ASSERT_EQ(groups.size(), GetActiveProcessorGroupCount());
+    DWORD processors = 0;
+    for (const GroupMask& g : groups) processors += static_cast<DWORD>(std::popcount(g.mask));
+    EXPECT_EQ(processors, GetActiveProcessorCount(ALL_PROCESSOR_GROUPS));
+
+    // Two workers in the last group, a third beyond the spread.
+    const GroupSpread spread{{groups.back()}, {2}};
+    GROUP_AFFINITY before{};
+    GetThreadGroupAffinity(GetCurrentThread(), &before);
+    for (std::uint32_t index = 0; index < 3; ++index) {
+        GROUP_AFFINITY now{};
+        std::thread([&] {
+            confine_current_thread(spread, index);
+            GetThreadGroupAffinity(GetCurrentThread(), &now);
+        }).join();
+        const GroupMask expected = index < 2 ? groups.back() : GroupMask{before.Mask, before.Group};
+        EXPECT_EQ(now.Mask, expected.mask) << "worker " << index;
+        EXPECT_EQ(now.Group, expected.group) << "worker " << index;
     }
 }
 
