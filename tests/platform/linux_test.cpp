@@ -134,6 +134,37 @@ TEST(SysfsTopology, ImaginedMachine) {
 
 // Real kernels' views: the tree each gives, and the processor groups of a
 // machine with more than 64 processors.
+TEST(SysfsTopology, MissingRootGivesNothing) {
+    EXPECT_TRUE(read_sysfs_records(NEMBO_TEST_DATA "/no-such-folder").empty());
+    const Topology t = build_topology(read_sysfs_records(NEMBO_TEST_DATA "/no-such-folder"));
+    EXPECT_TRUE(t.nodes.empty());
+    EXPECT_EQ(core_count(t), std::max(1u, std::thread::hardware_concurrency()));
+}
+
+// The tree of this machine, the core-kind probe included, holds every
+// online processor once.
+TEST(SysfsTopology, ThisMachineAgreesWithTheSystem) {
+    const Topology t = detect_topology();
+    std::set<long> cpus;
+    std::size_t logicals = 0;
+    for (const NumaNode& node : t.nodes) {
+        for (const Llc& llc : node.llcs) {
+            for (const Core& core : llc.cores) {
+                EXPECT_FALSE(core.logicals.empty());
+                for (const LogicalProcessor& lp : core.logicals) {
+                    cpus.insert(64L * lp.group + lp.os);
+                    ++logicals;
+                }
+            }
+        }
+    }
+    EXPECT_EQ(logicals, cpus.size());  // every processor appears once
+    EXPECT_EQ(static_cast<long>(logicals), sysconf(_SC_NPROCESSORS_ONLN));
+    EXPECT_GE(core_count(t), 1u);
+    EXPECT_LE(core_count(t), logicals);
+    EXPECT_GE(t.perf_level_count, 1u);
+}
+
 TEST(SysfsTopology, RealKernelViews) {
     struct Case {
         const char* file;
@@ -348,6 +379,29 @@ TEST(ProcessorProbe, AsksEveryProcessorWithoutMovingTheCaller) {
     }
     // Elsewhere than on a hybrid processor the probe asks nothing at all.
     EXPECT_EQ(probed, hybrid ? types : CoreTypes{});
+}
+
+// Narrowed by taskset, the process's affinity bounds the probe: the helper
+// thread never pins itself outside it, though the cgroup would let it.
+TEST(ProcessorProbe, AsksOnlyTheProcessorsThisProcessMayUse) {
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    ASSERT_EQ(sched_getaffinity(0, sizeof(allowed), &allowed), 0);  // the main thread's: the process's
+    std::vector<std::uint32_t> cpus;
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+        if (CPU_ISSET(cpu, &allowed)) cpus.push_back(static_cast<std::uint32_t>(cpu));
+    }
+    if (cpus.size() < 2) GTEST_SKIP() << "this process may use one processor only";
+
+    cpu_set_t narrowed;
+    CPU_ZERO(&narrowed);
+    CPU_SET(cpus.back(), &narrowed);
+    ASSERT_EQ(sched_setaffinity(0, sizeof(narrowed), &narrowed), 0);
+    const CoreTypes types = ask_each_processor(cpus);
+    ASSERT_EQ(sched_setaffinity(0, sizeof(allowed), &allowed), 0);
+
+    EXPECT_EQ(types.size(), 1u);
+    EXPECT_EQ(types.count(cpus.back()), 1u);
 }
 
 TEST(Pinning, ThreadEndsUpOnItsSingleProcessor) {
