@@ -4,8 +4,10 @@
 
 #include <pthread.h>
 #include <sched.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <vector>
 
 namespace nembo {
@@ -35,10 +37,34 @@ void* ask_in_turn(void* argument) {
     return nullptr;
 }
 
+// The processors this process may run on: its main thread's affinity, which
+// taskset and isolcpus narrow. The helper thread must stay within it; only
+// the cgroup's cpuset would stop it from pinning itself anywhere else.
+std::vector<std::uint32_t> allowed_of(std::span<const std::uint32_t> cpus) {
+    std::vector<std::uint32_t> allowed;
+    for (std::size_t bits = 1024; bits <= (std::size_t{1} << 20); bits *= 2) {
+        cpu_set_t* set = CPU_ALLOC(bits);
+        if (set == nullptr) return allowed;
+        const std::size_t size = CPU_ALLOC_SIZE(bits);
+        CPU_ZERO_S(size, set);
+        const int got = sched_getaffinity(getpid(), size, set);
+        if (got == 0) {
+            for (const std::uint32_t cpu : cpus) {
+                if (cpu < bits && CPU_ISSET_S(cpu, size, set)) allowed.push_back(cpu);
+            }
+        }
+        CPU_FREE(set);
+        if (got == 0 || errno != EINVAL) return allowed;  // EINVAL: the kernel has more processors
+    }
+    return allowed;
+}
+
 }  // namespace
 
-CoreTypes ask_each_processor(std::span<const std::uint32_t> cpus) {
+CoreTypes ask_each_processor(std::span<const std::uint32_t> requested) {
     CoreTypes types;
+    const std::vector<std::uint32_t> allowed = allowed_of(requested);
+    const std::span<const std::uint32_t> cpus = allowed;
     if (cpus.empty()) return types;
     const std::size_t count = std::size_t{*std::max_element(cpus.begin(), cpus.end())} + 1;
     Questions q;

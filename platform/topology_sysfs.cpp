@@ -99,8 +99,8 @@ std::vector<std::pair<std::uint32_t, fs::path>> numbered_entries(const fs::path&
 // The efficiency classes one source gives, by processor.
 //
 // A core takes the highest class among its processors. A core none of whose
-// processors the source knows (a processor outside the process's affinity
-// that the probe could not run on, one missing from the kernel's lists)
+// processors the source knows (a processor outside the process's affinity,
+// which the probe does not visit, one missing from the kernel's lists)
 // takes the source's lowest class. It is never promoted to a faster level
 // on a guess, which would mix kinds again in the phte plan, and a processor
 // the process cannot run on is best placed last anyway. The fixed numbering
