@@ -9,6 +9,7 @@
 
 #include "app/results.hpp"
 #include "app/run.hpp"
+#include "app/timed_loop.hpp"
 #include "tests/app/capture.hpp"
 
 namespace nembo {
@@ -272,6 +273,25 @@ TEST(Progress, LineSumsRatesAndShowsTheMostIterations) {
     EXPECT_EQ(format_progress(12, 30, board), "\rbenchmarking... 12/30s             1011 MGups  30 iterations");
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(&board[1]) - reinterpret_cast<std::uintptr_t>(&board[0]), 128u);
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(board.data()) % 128, 0u);
+}
+
+// The rate a worker publishes (and the progress line adds up) is its cell
+// updates over the coarse milliseconds they took. The loop's last reading
+// lies between the duration and the loop's own end reading, so the rate is
+// bounded from both sides without any allowance for the machine's load.
+TEST(Progress, PublishedRateIsTheWorkOverItsTime) {
+    ScriptedWorkload workload(0, Stage::none);
+    ProgressSlot slot;
+    std::stop_source stop;
+    const TimerInfo coarse = describe_coarse_timer();
+    const TimedLoop loop = run_timed_loop(workload, coarse, 1, slot, stop.get_token(), [](std::int64_t) {});
+    ASSERT_EQ(loop.end, LoopEnd::duration);
+    const double updates = 1000.0 * static_cast<double>(loop.iterations);
+    const double span_ms = static_cast<double>(elapsed_milliseconds(coarse, loop.c0, loop.c1));
+    const double rate = slot.mgups.load();
+    EXPECT_GE(rate, updates / (span_ms * 1000.0));
+    EXPECT_LE(rate, updates / (1000.0 * 1000.0));
+    EXPECT_EQ(slot.iterations.load(), loop.iterations);
 }
 
 TEST(LabelBox, FramesTheLabel) {

@@ -274,6 +274,22 @@ TEST(StandingWave, FailureTexts) {
     EXPECT_TRUE(made.workload->final_check(0).has_error());
 }
 
+// The stationarity bound is one part in 100,000 of a node's energy: a node
+// just beyond it fails, one just within passes.
+TEST(StandingWave, NodeBoundIsOnePartInAHundredThousand) {
+    auto made = make_allocated("standing_wave", "sse2", 64);
+    ASSERT_NE(made.workload, nullptr);
+    ASSERT_FALSE(made.workload->initialize().has_error());
+    const double energy = made.build->node_energy(*made.probe.grid, 17, 17, 17);
+    double& reference = (*made.probe.node_reference)[0];
+    reference = energy * (1.0 + 1.01e-5);
+    EXPECT_TRUE(made.workload->check_step(0).has_error()) << "drift of 1.01e-5 called stationary";
+    reference = energy * (1.0 + 0.99e-5);
+    EXPECT_FALSE(made.workload->check_step(0).has_error()) << "drift of 0.99e-5 called a failure";
+    reference = energy * (1.0 - 1.01e-5);
+    EXPECT_TRUE(made.workload->check_step(0).has_error());
+}
+
 TEST(StandingWave, GridsWithoutNodesCannotBeValidated) {
     // Below size 48 there is no node lattice (and no wrapped-around one).
     for (std::uint64_t size : {16u, 40u}) {
