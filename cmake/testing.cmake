@@ -14,11 +14,13 @@ else()
 endif()
 
 # nembo_add_test(NAME SOURCES src... LIBS lib... [LABELS label...] [BOUNDED]
-#                [SHARDS n])
+#                [SERIAL] [SHARDS n])
 # One GoogleTest executable, registered with CTest (run under Wine in the
 # Windows build). BOUNDED, for tests that can fail by hanging (threads,
 # barriers), ends the program when one test runs longer than a minute
 # (tests/support/hang_guard.cpp), so a deadlock fails that test at once.
+# SERIAL, for tests that time themselves against the machine's clocks,
+# runs the program with no other test beside it (RUN_SERIAL).
 # SHARDS n registers the program as n CTest tests, NAME.shard0 to
 # NAME.shard<n-1>, each running every n-th of its tests (GoogleTest's
 # sharding), so that a long program's tests run side by side under
@@ -31,7 +33,7 @@ endif()
 # one program. Sources with flags of their own (the kernels' instruction-set
 # files) stay units of their own.
 function(nembo_add_test name)
-  cmake_parse_arguments(T "BOUNDED" "SHARDS" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "BOUNDED;SERIAL" "SHARDS" "SOURCES;LIBS;LABELS" ${ARGN})
   if(T_BOUNDED)
     list(APPEND T_SOURCES ${PROJECT_SOURCE_DIR}/tests/support/hang_guard.cpp)
   endif()
@@ -48,5 +50,8 @@ function(nembo_add_test name)
   else()
     add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
     set_tests_properties(${name} PROPERTIES LABELS "unit;${T_LABELS}")
+    if(T_SERIAL)
+      set_tests_properties(${name} PROPERTIES RUN_SERIAL TRUE)
+    endif()
   endif()
 endfunction()
