@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
+#include <utility>
 
 extern char** environ;
 
@@ -49,12 +50,20 @@ std::string as_written(const std::string& text) {
 }
 
 ProgramResult run_nembo(const std::vector<std::string>& args, const std::string& input, std::chrono::seconds limit) {
-    if (limit.count() <= 0) limit = run_time_limit();
+    return run_nembo_under(env_or("NEMBO_LAUNCHER", ""), args, input, limit);
+}
+
+ProgramResult run_nembo_under(const std::string& launcher, const std::vector<std::string>& args,
+                              const std::string& input, std::chrono::seconds limit) {
     std::vector<std::string> argv_text;
-    const std::string launcher = env_or("NEMBO_LAUNCHER", "");
     if (!launcher.empty()) argv_text.push_back(launcher);
     argv_text.push_back(env_or("NEMBO_COMMAND", "nembo"));
     argv_text.insert(argv_text.end(), args.begin(), args.end());
+    return run_program(std::move(argv_text), input, limit);
+}
+
+ProgramResult run_program(std::vector<std::string> argv_text, const std::string& input, std::chrono::seconds limit) {
+    if (limit.count() <= 0) limit = run_time_limit();
     std::vector<char*> argv;
     for (std::string& a : argv_text) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -162,18 +171,3 @@ std::string timer_warning() {
 }
 
 }  // namespace nembo::test
-
-// Runs the tests, or skips them all (exit status 77) when the program they
-// run, or its launcher, is not there: the Windows build may not be built in
-// this tree.
-int main(int argc, char** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    using nembo::test::env_or;
-    for (const std::string& needed : {env_or("NEMBO_LAUNCHER", ""), env_or("NEMBO_COMMAND", "")}) {
-        if (!needed.empty() && access(needed.c_str(), R_OK) != 0) {
-            std::printf("skipped: %s is not built or not installed\n", needed.c_str());
-            return 77;
-        }
-    }
-    return RUN_ALL_TESTS();
-}

@@ -19,6 +19,13 @@ struct ProgramResult {
 // limit (NEMBO_RUN_TIME_LIMIT, else 120 s).
 ProgramResult run_nembo(const std::vector<std::string>& args, const std::string& input = "",
                         std::chrono::seconds limit = std::chrono::seconds(0));
+// The same, started by `launcher` (none when empty) instead of NEMBO_LAUNCHER.
+ProgramResult run_nembo_under(const std::string& launcher, const std::vector<std::string>& args,
+                              const std::string& input = "", std::chrono::seconds limit = std::chrono::seconds(0));
+// Any program: argv[0] is looked up on the PATH; `input` is its standard
+// input, then closed. Throws when it cannot be started.
+ProgramResult run_program(std::vector<std::string> argv, const std::string& input = "",
+                          std::chrono::seconds limit = std::chrono::seconds(0));
 
 // An environment variable's value, or `fallback` when it is unset or empty.
 std::string env_or(const char* name, const char* fallback);
