@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <regex>
 
@@ -139,6 +140,29 @@ const std::string violations =
     "non default options used: grid size 64 is below the minimum of 192\n"
     "configured duration 1s must be 30s for hwbot submissions\n"
     "this score is not valid for submission to hwbot\n";
+
+// A container runtime whose seccomp profile predates clone3 answers it with
+// EPERM, and glibc falls back to clone only on ENOSYS: no worker thread can
+// start. The run ends at once, with its message, the invalid-result box
+// and status 1; no crash, no hang.
+TEST(Run, WorkerThreadsRefusedBySandbox) {
+    if (windows_target()) GTEST_SKIP() << "a Linux seccomp filter";
+    if (std::getenv("NEMBO_SANITIZED") != nullptr) {
+        GTEST_SKIP() << "the sanitizers' own threads would be refused before nembo's";
+    }
+    const std::string helper = env_or("NEMBO_NO_CLONE3", "");
+    ASSERT_FALSE(helper.empty()) << "NEMBO_NO_CLONE3 names the helper that installs the filter";
+    const ProgramResult r =
+        run_nembo_under(helper, {"-d", "1", "-s", "64", "-n", "2", "--bypass-timer-check"}, "\n");
+    Lines expected = run_description("running with 2 threads (os)", "35.09 MiB total");
+    expected.resize(8);  // up to the coarse timer
+    expected.push_back("press enter to exit");
+    expect_lines(r.out, expected);
+    EXPECT_EQ(r.err, timer_warning() +
+                         "could not start worker thread 1; aborting\n"
+                         "=================\n  invalid result \n=================\n");
+    EXPECT_EQ(r.status, 1);
+}
 
 TEST(Run, OneWorker) {
     const ProgramResult r = run_bypassed({"-d", "1", "-s", "64", "-n", "1"});
