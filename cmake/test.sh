@@ -4,13 +4,13 @@
 #
 # Tests of one tree run side by side (ctest -j); the ones that time a run or
 # take the machine's memory are marked RUN_SERIAL and run alone. The fuzzer
-# (its own build, then FUZZ_SECONDS of fuzzing) runs while the
-# ThreadSanitizer tree builds, so no timed run meets it.
-#   test.sh JOBS FUZZ_SECONDS
+# (its own build, then FUZZ_RUNS inputs) runs while the ThreadSanitizer tree
+# builds, so no timed run meets it; an interrupted make test stops it too.
+#   test.sh JOBS FUZZ_RUNS
 set -uo pipefail
 cd "$(dirname "$0")/.."
 jobs=${1:-$(nproc)}
-fuzz_seconds=${2:-30}
+fuzz_runs=${2:-300000}
 
 names=() seconds=() results=()
 started=$(date +%s)
@@ -22,7 +22,17 @@ report() {
   for i in "${!names[@]}"; do printf '  %-36s %7s  %s\n' "${names[$i]}" "${seconds[$i]}" "${results[$i]}"; done
   printf '  %-36s %7s\n' total "$total"
 }
-trap report EXIT
+# The fuzzer runs in a session of its own: a background job of a script
+# ignores Ctrl-C, so an interrupted make test stops it here, with all it
+# started.
+fuzz_session=
+stop_fuzzer() {
+  if [ -n "$fuzz_session" ]; then kill -TERM -- "-$fuzz_session" 2>/dev/null; fi
+  fuzz_session=
+}
+trap 'stop_fuzzer; report' EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
 # phase NAME COMMAND...: runs one phase and records it; a failed phase ends
 # make test with its status.
@@ -48,14 +58,16 @@ phase "ctest asan" tests asan
 # The fuzzer beside the ThreadSanitizer build: both finish, and either one
 # failing fails the phase.
 tsan_and_fuzz() {
-  make --no-print-directory fuzz FUZZ_SECONDS="$fuzz_seconds" >build/fuzz-make.log 2>&1 &
+  setsid make --no-print-directory fuzz FUZZ_RUNS="$fuzz_runs" >build/fuzz-make.log 2>&1 &
   local fuzz=$! status=0
+  fuzz_session=$fuzz
   build tsan || status=$?
   wait "$fuzz" || { status=1; echo "the fuzzing run failed:"; }
+  fuzz_session=
   cat build/fuzz-make.log
   return "$status"
 }
-phase "build tsan + fuzz ${fuzz_seconds} s" tsan_and_fuzz
+phase "build tsan + fuzz ${fuzz_runs} runs" tsan_and_fuzz
 phase "ctest tsan" tests tsan
 [ "${NEMBO_WHOLE_MACHINE:-}" = 1 ] ||
   echo "skipped: the test that takes nearly all free memory (NEMBO_WHOLE_MACHINE=1 runs it)"
