@@ -33,7 +33,9 @@ for attempt in 1 2 3; do
   status=0
   wine "$@" >"$out" 2>"$err" || status=$?
   # A program that met the server shutting down never started; start it again.
-  if [ "$status" -ne 0 ] && [ ! -s "$out" ] && grep -q '^wine client error' "$err"; then
+  # So with a failure that wrote nothing at all: every program run here
+  # writes something whenever it fails.
+  if [ "$status" -ne 0 ] && [ ! -s "$out" ] && { grep -q '^wine client error' "$err" || [ ! -s "$err" ]; }; then
     timeout 60 wineserver -w </dev/null >/dev/null 2>&1 || true
     keep_server
     continue
