@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Packs the shipped builds (presets dist-linux and dist-windows, already
 # built) into dist/: the Windows zip, the Linux tarball, the Debian package,
-# the build-info file (the source commit and the toolchain) and SHA256SUMS
-# over the four.
+# the build-info file (the source commit and the toolchain), nembo's source
+# (the commit, as a tarball), Debian's source package of the GNU C Library
+# version linked into the static program, and SHA256SUMS over all of them.
 #
 # The packages are rebuilt byte for byte from the same commit and toolchain,
 # wherever the checkout lies: every time stamp is the last commit's time
@@ -27,8 +28,85 @@ umask 022
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$linux/CMakeCache.txt")
 [ -n "$version" ] || { echo "dist: no project version in $linux/CMakeCache.txt" >&2; exit 1; }
 
+# The GNU C Library linked into the static program: the source package and
+# version of the installed libc6-dev, whose libc.a the link read. Its source
+# goes beside the packages.
+libc_dev=$(dpkg-query -W -f='${db:Status-Abbrev}|${source:Package}|${source:Version}' libc6-dev 2>/dev/null) || libc_dev=
+case "$libc_dev" in
+  'ii '*'|'?*'|'?*) IFS='|' read -r _ glibc_source glibc_version <<<"$libc_dev" ;;
+  *) echo "dist: libc6-dev is not installed; the static program's C library comes from it" >&2; exit 1 ;;
+esac
+
 stage=build/dist-stage
 rm -rf dist "$stage"
+
+# The GNU C Library's source. The LGPL asks whoever hands out the static
+# program to offer the source of the library version linked in: Debian's
+# source package of that version (the .dsc and the tarballs it names) goes
+# beside the packages. APT fetches it as this machine configures it (its
+# sources, proxies and keys) and checks it against the archive's signed
+# index; the index of source packages lives in a private APT state under
+# the build tree, with deb-src entries derived from the machine's own
+# entries, so the machine's APT state is left as it is. Files already
+# fetched into the build tree are not fetched again. It is fetched before
+# anything is packed: without it, dist/ stays empty.
+glibc_dir=$PWD/build/glibc-source
+apt_dir=$glibc_dir/apt
+downloads=$glibc_dir/files
+apt_log=$glibc_dir/apt.log
+rm -rf "$apt_dir"
+mkdir -p "$apt_dir/sources.list.d" "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial" "$downloads"
+no_glibc_source() {
+  echo "dist: $*" >&2
+  echo "dist: the static program is not released without its C library's source ($glibc_source=$glibc_version)" >&2
+  exit 1
+}
+apt_paths=$(apt-config shell apt_list Dir::Etc::SourceList/f apt_parts Dir::Etc::SourceParts/d) && eval "$apt_paths" &&
+  [ -n "${apt_parts:-}" ] || no_glibc_source "apt-config cannot tell where APT's sources are configured"
+# One-line entries: each "deb" line again as "deb-src", "deb-src" lines kept.
+one_line_sources() {
+  sed -n 's/^[[:space:]]*deb\([[:space:]]\)/deb-src\1/p; /^[[:space:]]*deb-src[[:space:]]/p' "$1" | awk '!seen[$0]++'
+}
+# deb822 stanzas: those of type deb or deb-src become deb-src, the rest as
+# they are (Enabled: no, other fields and comments are kept).
+deb822_sources() {
+  awk 'tolower($1) == "types:" {
+         n = split(tolower($0), types, /[[:space:]]+/); source = 0
+         for (i = 2; i <= n; i++) if (types[i] == "deb" || types[i] == "deb-src") source = 1
+         print(source ? "Types: deb-src" : $0); next }
+       { print }' "$1"
+}
+if [ -f "$apt_list" ]; then one_line_sources "$apt_list" >"$apt_dir/sources.list"; fi
+for f in "$apt_parts"*.list; do
+  if [ -f "$f" ]; then one_line_sources "$f" >"$apt_dir/sources.list.d/${f##*/}"; fi
+done
+for f in "$apt_parts"*.sources; do
+  if [ -f "$f" ]; then deb822_sources "$f" >"$apt_dir/sources.list.d/${f##*/}"; fi
+done
+grep -qsiE '^[[:space:]]*(deb-src[[:space:]]|types:[[:space:]]*deb-src$)' "$apt_dir/sources.list" "$apt_dir"/sources.list.d/* ||
+  no_glibc_source "APT has no deb or deb-src entry in $apt_list or $apt_parts to fetch source packages from"
+apt_private=(-o "Dir::Etc::SourceList=$apt_dir/sources.list" -o "Dir::Etc::SourceParts=$apt_dir/sources.list.d"
+             -o "Dir::State::Lists=$apt_dir/lists" -o "Dir::Cache=$apt_dir/cache")
+# APT downloads as its _apt user when it can write where the files go.
+if [ "$(id -u)" -eq 0 ] && id _apt >/dev/null 2>&1; then chown _apt "$downloads"; fi
+{ apt-get "${apt_private[@]}" update &&
+  (cd "$downloads" && apt-get "${apt_private[@]}" source --download-only "$glibc_source=$glibc_version"); } >"$apt_log" 2>&1 ||
+  { tail -n 20 "$apt_log" >&2; no_glibc_source "APT could not fetch $glibc_source=$glibc_version (build/glibc-source/apt.log)"; }
+# The .dsc and every file its Checksums-Sha256 names, with that size and
+# sum.
+dsc=${glibc_source}_${glibc_version#*:}.dsc
+[ -f "$downloads/$dsc" ] || no_glibc_source "APT fetched no $dsc"
+grep -qxF "Source: $glibc_source" "$downloads/$dsc" && grep -qxF "Version: $glibc_version" "$downloads/$dsc" ||
+  no_glibc_source "$dsc is not the source of $glibc_source $glibc_version"
+glibc_files=()
+while read -r sum size name; do
+  [ -f "$downloads/$name" ] && [ "$(stat -c %s "$downloads/$name")" = "$size" ] &&
+    [ "$(sha256sum <"$downloads/$name" | cut -d' ' -f1)" = "$sum" ] ||
+    no_glibc_source "$name is not the file $dsc names (size $size, SHA-256 $sum)"
+  glibc_files+=("$name")
+done < <(sed -n '/^Checksums-Sha256:$/,/^[^ ]/s/^ \([0-9a-f]\{64\}\) \([0-9][0-9]*\) \([^ /]*\)$/\1 \2 \3/p' "$downloads/$dsc")
+[ ${#glibc_files[@]} -gt 0 ] || no_glibc_source "$dsc names no file in Checksums-Sha256"
+
 mkdir -p dist "$stage"
 
 # Every file and folder of a staged tree gets the commit's time.
@@ -66,10 +144,26 @@ tar -C "$stage" --sort=name --format=gnu --owner=0 --group=0 --numeric-owner \
     --mtime="@$SOURCE_DATE_EPOCH" -cf - "$lin" | gzip -9 -n >"dist/$lin.tar.gz"
 
 # Debian: CPack from the install rules, time stamps from SOURCE_DATE_EPOCH.
+deb=nembo_${version}_amd64.deb
 rm -rf "$linux/cpack"
 cpack --config "$linux/CPackConfig.cmake" >"$stage/cpack.log" 2>&1 ||
   { cat "$stage/cpack.log" >&2; exit 1; }
-cp "$linux/cpack/nembo_${version}_amd64.deb" dist/
+cp "$linux/cpack/$deb" dist/
+
+# nembo's source: the commit, as git archive writes it. Given a commit,
+# git archive stamps every entry with the commit's time; the settings that
+# would change its bytes (line ends, attributes, modes) are fixed here.
+src=nembo-$version-source.tar.gz
+head_commit=$(git rev-parse --verify -q 'HEAD^{commit}') ||
+  { echo "dist: the source tarball is made with git archive; run make dist in a git checkout" >&2; exit 1; }
+git -c core.autocrlf=false -c core.attributesFile=/dev/null -c tar.umask=0022 \
+    archive --format=tar --prefix="nembo-$version/" "$head_commit" | gzip -9 -n >"dist/$src"
+if ! git diff --quiet HEAD -- 2>/dev/null; then
+  echo "dist: $src holds the commit $head_commit, without the uncommitted changes the programs were built with"
+fi
+
+# The GNU C Library's source package, fetched above, beside the packages.
+for f in "$dsc" "${glibc_files[@]}"; do install -m 644 "$downloads/$f" "dist/$f"; done
 
 # The build-info file: the source commit and the installed version of every
 # package of the toolchain record (packaging/toolchain.txt), read with
@@ -106,6 +200,6 @@ if [ -n "$differences" ]; then
   echo "dist: the packages may differ from the release's without the source being different"
 fi
 
-(cd dist && sha256sum "$win.zip" "$lin.tar.gz" "nembo_${version}_amd64.deb" "$buildinfo" >SHA256SUMS)
+(cd dist && sha256sum "$win.zip" "$lin.tar.gz" "$deb" "$buildinfo" "$src" "$dsc" "${glibc_files[@]}" >SHA256SUMS)
 echo "dist/ (SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH):"
 cat dist/SHA256SUMS
