@@ -29,8 +29,8 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$linux/CMakeCache.txt")
 [ -n "$version" ] || { echo "dist: no project version in $linux/CMakeCache.txt" >&2; exit 1; }
 
 # The GNU C Library linked into the static program: the source package and
-# version of the installed libc6-dev, whose libc.a the link read. Its source
-# goes beside the packages.
+# version of the installed libc6-dev, whose libc.a the link read. The Debian
+# package names it in Built-Using and its source goes beside the packages.
 libc_dev=$(dpkg-query -W -f='${db:Status-Abbrev}|${source:Package}|${source:Version}' libc6-dev 2>/dev/null) || libc_dev=
 case "$libc_dev" in
   'ii '*'|'?*'|'?*) IFS='|' read -r _ glibc_source glibc_version <<<"$libc_dev" ;;
@@ -144,11 +144,24 @@ tar -C "$stage" --sort=name --format=gnu --owner=0 --group=0 --numeric-owner \
     --mtime="@$SOURCE_DATE_EPOCH" -cf - "$lin" | gzip -9 -n >"dist/$lin.tar.gz"
 
 # Debian: CPack from the install rules, time stamps from SOURCE_DATE_EPOCH.
+# The program carries glibc's code, so the package names the glibc source
+# it was built with in Built-Using (Debian policy 7.8). CPack writes no such
+# field: the control file gets it here, and dpkg-deb packs the same tree
+# again, entries in name order, owned by root, every time the commit's.
 deb=nembo_${version}_amd64.deb
 rm -rf "$linux/cpack"
 cpack --config "$linux/CPackConfig.cmake" >"$stage/cpack.log" 2>&1 ||
   { cat "$stage/cpack.log" >&2; exit 1; }
-cp "$linux/cpack/$deb" dist/
+debtree=$stage/deb
+dpkg-deb -R "$linux/cpack/$deb" "$debtree"
+control=$debtree/DEBIAN/control
+if grep -q '^Built-Using:' "$control"; then
+  echo "dist: CPack's control file already has a Built-Using field" >&2; exit 1
+fi
+{ grep -v '^$' "$control"; echo "Built-Using: $glibc_source (= $glibc_version)"; } >"$stage/control"
+install -m 644 "$stage/control" "$control"
+settle "$debtree"
+dpkg-deb --root-owner-group -Zgzip -z9 --build "$debtree" "dist/$deb" >/dev/null
 
 # nembo's source: the commit, as git archive writes it. Given a commit,
 # git archive stamps every entry with the commit's time; the settings that

@@ -54,7 +54,9 @@ if(NEMBO_DIST AND NOT WIN32)
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
-  # The program is static: the package depends on nothing.
+  # The program is static: the package depends on nothing. The glibc it
+  # carries is named in Built-Using, a field CPack cannot write: cmake/dist.sh
+  # adds it to the package CPack made.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
   set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/cpack)
   set(CPACK_THREADS 1)
