@@ -1,7 +1,7 @@
 # Makes the Debian package's documents from the committed sources, in OUT:
-#  - copyright: Debian's machine-readable copyright file, nembo's licence
-#    (LICENSE) and the notices of what the static program links in
-#    (packaging/notices/), each notice given whole;
+#  - copyright: Debian's machine-readable copyright file: nembo's source
+#    under its licence (LICENSE), and the licences of what the static
+#    program links in, each with its notice (packaging/notices/) whole;
 #  - changelog.gz: packaging/debian/changelog, whose newest entry must be
 #    this version;
 #  - nembo.1.gz: the manual page with the version filled in.
@@ -46,59 +46,54 @@ Upstream-Contact: ${MAINTAINER}
 Comment: /usr/bin/nembo is one static program. Besides nembo's own code it
  carries parts of GCC's C++ runtime (libstdc++) and support library
  (libgcc), of the GNU C Library and of {fmt}, linked in from Debian 12's
- libstdc++-12-dev, libgcc-12-dev, libc6-dev and libfmt-dev. The paragraphs
- after nembo's own name those projects' files as in their sources; each
- one's Comment is the notice shipped with the program, whole.
+ libstdc++-12-dev, libgcc-12-dev, libc6-dev and libfmt-dev when it was
+ built. No file of those projects is in nembo's source, which the one Files
+ paragraph covers. Their licences follow nembo's as stand-alone License
+ paragraphs, each with the notice shipped with the program, whole, as its
+ Comment; the notices name the copyright holders. The GNU C Library's
+ source of the version linked in, which the package's Built-Using field
+ names, is published beside the release packages as Debian's source
+ package, with nembo's source tarball.
 
 Files: *
 Copyright: 2026 the nembo developers
 License: Expat
-
-Files: gcc/libstdc++-v3/* gcc/libgcc/*
-Copyright: 1986-2019 Free Software Foundation, Inc.
-License: GPL-3+ with GCC-exception-3.1
-Comment:
-${gcc}
-
-Files: glibc/*
-Copyright: 1991-2015 Free Software Foundation, Inc.
- and the other holders named in the Comment
-License: LGPL-2.1+
-Comment:
-${glibc}
-
-Files: fmt/*
-Copyright: 2012-2020 Victor Zverovich
- 2018-2020 Remotion (Igor Schulz)
- 2019 Paul Dreik
-License: Expat with embedded exception
-Comment:
-${fmt}
+Comment: nembo's source, as in its source tarball
+ nembo-${VERSION}-source.tar.gz.
 
 License: Expat
 ${expat}
 
 License: GPL-3+ with GCC-exception-3.1
- This library is free software; you can redistribute it and/or modify it
- under the terms of the GNU General Public License as published by the Free
- Software Foundation; either version 3, or (at your option) any later
- version, with the GCC Runtime Library Exception, version 3.1, whose text
- is in the Comment of the paragraph for gcc/libstdc++-v3/* above.
+ libstdc++ and libgcc, linked into /usr/bin/nembo, are free software; you
+ can redistribute them and/or modify them under the terms of the GNU General
+ Public License as published by the Free Software Foundation; either
+ version 3, or (at your option) any later version, with the GCC Runtime
+ Library Exception, version 3.1, whose text is in this paragraph's Comment.
  .
  On Debian systems, the complete text of the GNU General Public License
  version 3 can be found in /usr/share/common-licenses/GPL-3.
+Comment:
+${gcc}
 
 License: LGPL-2.1+
- The GNU C Library is free software; you can redistribute it and/or modify
- it under the terms of the GNU Lesser General Public License as published
- by the Free Software Foundation; either version 2.1 of the License, or (at
- your option) any later version.
+ The GNU C Library, parts of which are linked into /usr/bin/nembo, is free
+ software; you can redistribute it and/or modify it under the terms of the
+ GNU Lesser General Public License as published by the Free Software
+ Foundation; either version 2.1 of the License, or (at your option) any
+ later version.
  .
  On Debian systems, the complete text of the GNU Lesser General Public
  License version 2.1 can be found in /usr/share/common-licenses/LGPL-2.1.
+Comment:
+${glibc}
 
 License: Expat with embedded exception
- The terms are in the Comment of the paragraph for fmt/* above.
+ {fmt}'s licence, for the parts of {fmt} in /usr/bin/nembo: the MIT
+ (Expat) licence with an exception for portions embedded in a program by
+ compiling. Its full text is in this paragraph's Comment.
+Comment:
+${fmt}
 ")
 
 # The changelog: its newest entry names the version being packed.
