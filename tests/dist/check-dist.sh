@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # The release packages, checked as a moderator and a user meet them:
 #  - `make dist` in two fresh clones of this commit, at two different paths,
-#    gives byte-identical files (and SHA256SUMS that match them);
+#    gives byte-identical files, every one of them in SHA256SUMS;
 #  - the zip's nembo.exe names the project version in its version resource,
 #    carries the repository's application manifest and prints the same help
 #    screen under Wine as the tarball's nembo;
 #  - the guide is the repository's, with CRLF line ends in the zip;
 #  - the Linux program is a static position-independent executable that
-#    needs no library at all, and runs in an empty root (as root);
+#    needs no library at all, and runs in an empty root (as root, in a
+#    mount namespace of its own), the same with a locale the machine lacks;
 #  - the Debian package depends on nothing;
 #  - as root, the Debian package installs /usr/bin/nembo, which runs, and
 #    removes without leaving a file behind.
@@ -19,6 +20,7 @@
 #  - the build-info file is in SHA256SUMS and names HEAD and the version of
 #    every package of packaging/toolchain.txt;
 #  - nembo.exe imports only what packaging/windows-imports.txt lists.
+# A check whose tool fails, or whose input is empty, fails.
 # Only committed work is checked: the clones are of HEAD.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
@@ -64,28 +66,46 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$one/build/dist-linux/CM
 zip=nembo-$version-windows-x86_64.zip
 tgz=nembo-$version-linux-x86_64.tar.gz
 deb=nembo_${version}_amd64.deb
+buildinfo=nembo-$version-buildinfo.txt
 
 echo "the same bytes from both clones"
-if (cd "$one/dist" && ls) | cmp -s - <(cd "$two/dist" && ls) && cmp -s "$one/dist/SHA256SUMS" "$two/dist/SHA256SUMS" &&
-   (for f in "$zip" "$tgz" "$deb"; do cmp "$one/dist/$f" "$two/dist/$f" || exit 1; done); then
-  pass "SHA256SUMS and the three packages are identical from $one and $two"
+names=$(cd "$one/dist" && ls)
+ok=1
+[ "$names" = "$(cd "$two/dist" && ls)" ] || { echo "    the clones' dist/ hold different files"; ok=0; }
+for f in "$zip" "$tgz" "$deb" "$buildinfo" SHA256SUMS; do
+  grep -qxF -- "$f" <<<"$names" || { echo "    $f is not in dist/"; ok=0; }
+done
+for f in $names; do
+  cmp -s "$one/dist/$f" "$two/dist/$f" || { echo "    $f differs"; ok=0; }
+done
+if [ "$ok" -eq 1 ]; then
+  pass "dist/ is identical from $one and $two: $(echo "$names" | wc -l) files, the packages and the build-info file among them"
 else
   fail "the clones' dist/ differ"; diff "$one/dist/SHA256SUMS" "$two/dist/SHA256SUMS" || true
 fi
-if (cd "$one/dist" && sha256sum --quiet -c SHA256SUMS); then
-  pass "SHA256SUMS lists $zip, $tgz and $deb with their sums"
+# Every file of dist/ but SHA256SUMS itself is listed once, with its sum.
+listed=$(sed -E 's/^[0-9a-f]{64}  //' "$one/dist/SHA256SUMS" | LC_ALL=C sort)
+present=$({ grep -vx SHA256SUMS <<<"$names" || true; } | LC_ALL=C sort)
+malformed=$(grep -cvE '^[0-9a-f]{64}  [^ /]+$' "$one/dist/SHA256SUMS" || true)
+if [ -z "$present" ] || [ "$listed" != "$present" ] || [ "$malformed" -ne 0 ]; then
+  fail "SHA256SUMS does not list each file of dist/ once: not listed: $(comm -13 <(echo "$listed") <(echo "$present") | tr '\n' ' '); listed, not in dist/ or twice: $(comm -23 <(echo "$listed") <(echo "$present") | tr '\n' ' '); $malformed malformed lines"
+elif ! (cd "$one/dist" && sha256sum --quiet --strict -c SHA256SUMS); then
+  fail "SHA256SUMS does not match the files of dist/"
 else
-  fail "SHA256SUMS does not match the files"
+  pass "SHA256SUMS lists every file of dist/ once, with its sum"
 fi
 
 # --- what the archives hold -------------------------------------------------
 x=$work/unpacked
 mkdir -p "$x/zip" "$x/tgz"
-unzip -q "$one/dist/$zip" -d "$x/zip"
-tar -xzf "$one/dist/$tgz" -C "$x/tgz"
+# What cannot be unpacked fails here, and every check that reads it after.
+unzip -q "$one/dist/$zip" -d "$x/zip" || fail "unzip cannot unpack $zip"
+tar -xzf "$one/dist/$tgz" -C "$x/tgz" || fail "tar cannot unpack $tgz"
 exe=$x/zip/nembo-$version-windows-x86_64/nembo.exe
 elf=$x/tgz/nembo-$version-linux-x86_64/nembo
-if grep -qaF "$work" "$exe" "$elf"; then
+if [ ! -f "$exe" ] || [ ! -f "$elf" ]; then
+  fail "the zip's nembo.exe or the tarball's nembo is missing"
+elif grep -qaF "$work" "$exe" "$elf"; then
   fail "a build path is in the shipped programs"
 else
   pass "no build path in nembo.exe or nembo"
@@ -116,7 +136,7 @@ resource_bytes() {
 echo "the version resource of nembo.exe (llvm-readobj-19 --coff-resources)"
 # Read as the VERSIONINFO block: its fixed version numbers and its strings
 # (UTF-16 keys and values).
-resource=$(resource_bytes VERSIONINFO | perl -e '
+resource=$({ resource_bytes VERSIONINFO || true; } | perl -e '
   my $b = do { local $/; <STDIN> };
   my $fixed = index $b, pack("V", 0xFEEF04BD);
   if ($fixed >= 0) {
@@ -140,12 +160,12 @@ else
 fi
 
 echo "the application manifest of nembo.exe (resource type 24, ID 1)"
-resource_bytes MANIFEST >"$x/manifest.xml"
+resource_bytes MANIFEST >"$x/manifest.xml" || true
 sed 's/^/    /' "$x/manifest.xml"
 # Exactly the repository's manifest, under ID 1: asInvoker, the four
 # supportedOS entries, and no element beyond those (no code page, no DPI).
-elements=$(grep -o '<[A-Za-z][A-Za-z]*' "$x/manifest.xml" | LC_ALL=C sort -u | tr '\n' ' ')
-supported=$(grep -o 'supportedOS Id="{[0-9a-f-]*}"' "$x/manifest.xml" | tr '\n' ' ')
+elements=$({ grep -o '<[A-Za-z][A-Za-z]*' "$x/manifest.xml" || true; } | LC_ALL=C sort -u | tr '\n' ' ')
+supported=$({ grep -o 'supportedOS Id="{[0-9a-f-]*}"' "$x/manifest.xml" || true; } | tr '\n' ' ')
 if cmp -s "$x/manifest.xml" "$repo/app/nembo.exe.manifest" &&
    llvm-readobj-19 --coff-resources "$exe" | grep -A 4 'Type: MANIFEST (ID 24)' | grep -q 'Name: (ID 1)' &&
    grep -q '<requestedExecutionLevel level="asInvoker" uiAccess="false"/>' "$x/manifest.xml" &&
@@ -157,103 +177,221 @@ else
 fi
 
 echo "the programs' help screens"
-"$elf" --help >"$x/help.linux" 2>&1 || true
-if [ -x "$repo/build/release/nembo" ]; then
-  "$repo/build/release/nembo" --help >"$x/help.release" 2>&1 || true
-  if cmp -s "$x/help.linux" "$x/help.release"; then
-    pass "the tarball's nembo --help prints what build/release/nembo --help prints"
+# help.linux, the tarball's nembo --help, is what later checks compare with:
+# it must be a help screen that ended well.
+help_status=0
+"$elf" --help >"$x/help.linux" 2>&1 </dev/null || help_status=$?
+if [ "$help_status" -ne 0 ] || ! grep -q -- '--help' "$x/help.linux"; then
+  fail "the tarball's nembo --help: status $help_status, $(wc -l <"$x/help.linux") lines, no option list"
+elif [ ! -x "$repo/build/release/nembo" ]; then
+  fail "build/release/nembo is missing, so the tarball's nembo --help cannot be compared with it (cmake --preset release && cmake --build --preset release --target nembo)"
+else
+  release_status=0
+  "$repo/build/release/nembo" --help >"$x/help.release" 2>&1 </dev/null || release_status=$?
+  if [ "$release_status" -eq 0 ] && cmp -s "$x/help.linux" "$x/help.release"; then
+    pass "the tarball's nembo --help prints what build/release/nembo --help prints, both with status 0"
   else
-    fail "the tarball's nembo --help differs from build/release/nembo's"
+    fail "the tarball's nembo --help differs from build/release/nembo's (status $release_status)"
   fi
 fi
+wine_status=0
 NEMBO_WINEPREFIX=${NEMBO_WINEPREFIX:-$repo/build/wineprefix} \
-  "$repo/cmake/wine-run.sh" "$exe" --help >"$x/help.wine" 2>&1 </dev/null || true
+  "$repo/cmake/wine-run.sh" "$exe" --help >"$x/help.wine" 2>&1 </dev/null || wine_status=$?
 # The usage line names the program as it was started: nembo.exe there.
 windows_help() { tr -d '\r' <"$x/help.wine" | sed '2s/^  nembo\.exe /  nembo /'; }
-if [ -s "$x/help.linux" ] && windows_help | cmp -s - "$x/help.linux"; then
+if [ "$wine_status" -eq 0 ] && [ -s "$x/help.linux" ] && windows_help | cmp -s - "$x/help.linux"; then
   pass "the zip's nembo.exe --help under Wine prints the Linux program's help screen (CRLF, its own name)"
 else
-  fail "nembo.exe --help under Wine:"; diff <(windows_help) "$x/help.linux" | head -n 20 || true
+  fail "nembo.exe --help under Wine (status $wine_status):"; diff <(windows_help) "$x/help.linux" | head -n 20 || true
 fi
 
 echo "the static Linux program"
-file -b "$elf" | sed 's/^/    /'
-readelf -lW "$elf" | grep -iE 'INTERP|Requesting' | sed 's/^/    /' || true
-needed=$(readelf -dW "$elf" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | tr '\n' ' ')
-versions=$(objdump -T "$elf" 2>/dev/null | grep -oE 'GLIBC_[0-9.]+' | sort -u | tr '\n' ' ' || true)
-if file -b "$elf" | grep -q 'static-pie linked' && [ "$(readelf -hW "$elf" | sed -n 's/^ *Type: *//p' | cut -d' ' -f1)" = DYN ] &&
-   ! readelf -lW "$elf" | grep -q INTERP && [ -z "$needed" ] && [ -z "$versions" ]; then
+# Each tool's whole answer is read, and a tool that fails, or answers
+# without what any ELF program's answer holds, fails the check: an empty
+# answer would otherwise read as "no interpreter, no library".
+failed_tools=""
+file_type=$(file -b "$elf" 2>"$x/elf.file.err") || failed_tools+=" file"
+elf_header=$(readelf -hW "$elf" 2>"$x/elf.readelf-h.err") || failed_tools+=" readelf-h"
+program_headers=$(readelf -lW "$elf" 2>"$x/elf.readelf-l.err") || failed_tools+=" readelf-l"
+dynamic=$(readelf -dW "$elf" 2>"$x/elf.readelf-d.err") || failed_tools+=" readelf-d"
+dynamic_symbols=$(objdump -T "$elf" 2>"$x/elf.objdump-T.err") || failed_tools+=" objdump-T"
+grep -q 'ELF' <<<"$file_type" || failed_tools+=" file(no ELF)"
+grep -q '^ *Type:' <<<"$elf_header" || failed_tools+=" readelf-h(no type)"
+grep -q '^ *LOAD ' <<<"$program_headers" || failed_tools+=" readelf-l(no LOAD)"
+grep -q 'DYNAMIC SYMBOL TABLE' <<<"$dynamic_symbols" || failed_tools+=" objdump-T(no table)"
+echo "    $file_type"
+{ grep -iE 'INTERP|Requesting' <<<"$program_headers" || true; } | sed 's/^/    /'
+needed=$(sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' <<<"$dynamic" | tr '\n' ' ')
+versions=$({ grep -oE 'GLIBC_[0-9.]+' <<<"$dynamic_symbols" || true; } | sort -u | tr '\n' ' ')
+elf_type=$(sed -n 's/^ *Type: *//p' <<<"$elf_header" | cut -d' ' -f1)
+if [ -n "$failed_tools" ]; then
+  fail "the static Linux program could not be read:$failed_tools"
+  for f in "$x"/elf.*.err; do head -n 2 "$f" | sed "s/^/    $(basename "$f" .err | cut -d. -f2): /"; done
+elif grep -q 'static-pie linked' <<<"$file_type" && [ "$elf_type" = DYN ] &&
+     ! grep -q INTERP <<<"$program_headers" && [ -z "$needed" ] && [ -z "$versions" ]; then
   pass "nembo is static-pie: no interpreter, no NEEDED library, no glibc symbol version"
 else
-  fail "nembo is not a static-pie program: needs '$needed', glibc versions '$versions'"
+  fail "nembo is not a static-pie program: type '$elf_type', needs '$needed', glibc versions '$versions'"
 fi
 
 # An empty root holds the program and nothing else: no C library, no
 # loader, no /etc, no locale or gconv files. Only the kernel's /proc, /sys
-# and /dev are mounted, which nembo reads.
+# and /dev are mounted, which nembo reads. Each run mounts them in a mount
+# namespace of its own (private propagation), which ends with the run: no
+# mount of it is ever seen on the machine, nor left there by a run that
+# fails or is killed.
 if [ "$(id -u)" -ne 0 ]; then
-  skip "the run in an empty root needs root"
+  skip "the runs in an empty root need root"
 else
   jail=$work/empty-root
   mkdir -p "$jail/proc" "$jail/sys" "$jail/dev"
   install -m 755 "$elf" "$jail/nembo"
-  mounted=()
-  unmount_jail() { local m; for m in "${mounted[@]}"; do umount -l "$m" 2>/dev/null || true; done; mounted=(); }
-  trap 'unmount_jail; cleanup' EXIT
-  ok=1
-  for m in proc sys dev; do
-    if mount --rbind "/$m" "$jail/$m" && mount --make-rslave "$jail/$m"; then mounted+=("$jail/$m"); else ok=0; fi
-  done
   echo "    $(cd "$jail" && find . -maxdepth 1 | sort | tr '\n' ' ')"
-  in_jail() { chroot "$jail" /nembo "$@" </dev/null; }
-  if [ "$ok" -eq 1 ]; then
-    in_jail --help >"$x/jail.help" 2>&1 || ok=0
-    cmp -s "$x/jail.help" "$x/help.linux" || { echo "    --help in the empty root differs"; ok=0; }
-    in_jail --topo-debug >"$x/jail.topo" 2>&1 || ok=0
-    "$elf" --topo-debug 2>&1 | cmp -s - "$x/jail.topo" || { echo "    --topo-debug in the empty root differs"; ok=0; }
-    head -n 4 "$x/jail.topo" | sed 's/^/    /'
-    in_jail -d 1 -s 64 --bypass-timer-check >"$x/jail.run" 2>&1 || { tail -n 20 "$x/jail.run"; ok=0; }
-    grep -E '^final score: [0-9.]+ MGups$' "$x/jail.run" | sed 's/^/    /' || ok=0
+  # The runs again with LANG and LC_ALL naming a UTF-8 locale this machine
+  # lacks: the program must not depend on the locale it is given.
+  foreign=""
+  if installed_locales=$(locale -a 2>/dev/null) && grep -qix -e C -e POSIX <<<"$installed_locales"; then
+    for candidate in de_DE.UTF-8 fr_FR.UTF-8 ja_JP.UTF-8 pt_BR.UTF-8; do
+      key=$(tr 'A-Z' 'a-z' <<<"$candidate" | sed 's/utf-8$/utf8/')
+      if ! tr 'A-Z' 'a-z' <<<"$installed_locales" | sed 's/utf-8$/utf8/' | grep -qxF "$key"; then
+        foreign=$candidate; break
+      fi
+    done
   fi
-  unmount_jail
+  # The plain runs have no locale variable at all.
+  plain_env=(env)
+  for v in $(env | sed -n 's/^\(LANG\|LANGUAGE\|LC_[A-Z_]*\)=.*/\1/p'); do plain_env+=(-u "$v"); done
+  # jail_run NAME LOCALE ARGS...: /nembo ARGS in the empty root, its
+  # stdout, stderr and status in $x/jail.NAME.{out,err,status}; LOCALE, when
+  # not empty, goes into LANG and LC_ALL.
+  jail_run() {
+    local name=$1 lang=$2 status=0; shift 2
+    local environment=("${plain_env[@]}")
+    if [ -n "$lang" ]; then environment+=("LANG=$lang" "LC_ALL=$lang"); fi
+    rm -f "$x/jail.$name.mounted"
+    "${environment[@]}" unshare --mount --propagation private -- /bin/sh -c '
+        set -e
+        root=$1 mounted=$2; shift 2
+        for m in proc sys dev; do mount --rbind "/$m" "$root/$m"; done
+        : >"$mounted"
+        exec chroot "$root" /nembo "$@"' sh "$jail" "$x/jail.$name.mounted" "$@" \
+      </dev/null >"$x/jail.$name.out" 2>"$x/jail.$name.err" || status=$?
+    echo "$status" >"$x/jail.$name.status"
+  }
+  # A timed run's output without what changes from run to run: the progress
+  # line's updates, the figures, the columns' widths. A decimal comma
+  # instead of a point still shows.
+  steady() { tr '\r' '\n' <"$1" | { grep -v '^benchmarking\.\.\. ' || true; } | sed -E 's/[0-9]+(\.[0-9]+)?/N/g; s/ +/ /g'; }
+  outside_topo_status=0
+  "$elf" --topo-debug >"$x/topo.out" 2>"$x/topo.err" </dev/null || outside_topo_status=$?
+  runs=(help topo run)
+  declare -A run_args=([help]="--help" [topo]="--topo-debug" [run]="-d 1 -s 64 --bypass-timer-check")
+  for r in "${runs[@]}"; do
+    jail_run "$r" "" ${run_args[$r]}
+    if [ -n "$foreign" ]; then jail_run "$r.foreign" "$foreign" ${run_args[$r]}; fi
+  done
+
+  ok=1
+  for r in "${runs[@]}"; do
+    [ -f "$x/jail.$r.mounted" ] || { echo "    $r: the mounts failed: $(head -n 3 "$x/jail.$r.err")"; ok=0; }
+    echo "    ${run_args[$r]}: status $(cat "$x/jail.$r.status"), $(wc -l <"$x/jail.$r.out") lines out, $(wc -l <"$x/jail.$r.err") lines err"
+  done
+  [ "$(cat "$x/jail.help.status")" -eq 0 ] && cmp -s "$x/jail.help.out" "$x/help.linux" && [ ! -s "$x/jail.help.err" ] ||
+    { echo "    --help in the empty root differs from the tarball's nembo --help"; ok=0; }
+  [ "$outside_topo_status" -eq 0 ] && [ -s "$x/topo.out" ] && [ "$(cat "$x/jail.topo.status")" -eq 0 ] &&
+    cmp -s "$x/jail.topo.out" "$x/topo.out" && cmp -s "$x/jail.topo.err" "$x/topo.err" ||
+    { echo "    --topo-debug in the empty root differs from outside"; ok=0; }
+  head -n 4 "$x/jail.topo.out" | sed 's/^/    /'
+  if [ "$(cat "$x/jail.run.status")" -eq 0 ] && grep -E '^final score: [0-9.]+ MGups$' "$x/jail.run.out" >"$x/jail.score"; then
+    sed 's/^/    /' "$x/jail.score"
+  else
+    { tail -n 20 "$x/jail.run.out" "$x/jail.run.err" || true; } | tr '\r' '\n' | tail -n 20; ok=0
+  fi
   if [ "$ok" -eq 1 ]; then
     pass "in an empty root, nembo --help, --topo-debug and a one-second run work as outside"
   else
     fail "nembo in an empty root"
   fi
+
+  if [ -z "$foreign" ]; then
+    fail "no UTF-8 locale absent from this machine found for the foreign-locale runs (locale -a failed, or lists them all)"
+  else
+    ok=1
+    for r in "${runs[@]}"; do
+      [ -f "$x/jail.$r.foreign.mounted" ] || { echo "    $r with $foreign: the mounts failed: $(head -n 3 "$x/jail.$r.foreign.err")"; ok=0; }
+      cmp -s "$x/jail.$r.status" "$x/jail.$r.foreign.status" ||
+        { echo "    ${run_args[$r]}: status $(cat "$x/jail.$r.status") without, $(cat "$x/jail.$r.foreign.status") with LANG=LC_ALL=$foreign"; ok=0; }
+    done
+    for r in help topo; do
+      for stream in out err; do
+        cmp -s "$x/jail.$r.$stream" "$x/jail.$r.foreign.$stream" ||
+          { echo "    ${run_args[$r]}: std$stream differs with LANG=LC_ALL=$foreign:"; { diff "$x/jail.$r.$stream" "$x/jail.$r.foreign.$stream" || true; } | head -n 6 | sed 's/^/      /'; ok=0; }
+      done
+    done
+    for stream in out err; do
+      cmp -s <(steady "$x/jail.run.$stream") <(steady "$x/jail.run.foreign.$stream") ||
+        { echo "    the one-second run's std$stream differs with LANG=LC_ALL=$foreign:"; { diff <(steady "$x/jail.run.$stream") <(steady "$x/jail.run.foreign.$stream") || true; } | head -n 6 | sed 's/^/      /'; ok=0; }
+    done
+    if [ "$ok" -eq 1 ]; then
+      pass "with LANG and LC_ALL set to $foreign (not in locale -a), the same output, errors and status in the empty root: --help and --topo-debug byte for byte, the one-second run but for its figures"
+    else
+      fail "nembo in the empty root with LANG and LC_ALL set to $foreign"
+    fi
+  fi
+
+  left=$(findmnt -rn -o TARGET | grep -F "$jail" || true)
+  if [ -z "$(findmnt -rn -o TARGET)" ]; then
+    fail "findmnt lists no mount at all, so mounts left behind cannot be seen"
+  elif [ -n "$left" ]; then
+    fail "mounts of the empty root are left on the machine: $(tr '\n' ' ' <<<"$left")"
+  else
+    pass "no mount of the empty root is seen on the machine after its runs"
+  fi
 fi
 
 echo "the Debian package"
-depends=$(dpkg-deb -f "$one/dist/$deb" Depends)
-if [ -z "$depends" ]; then
-  pass "the package depends on nothing"
+# dpkg-deb -f prints nothing for a field the package lacks: read the whole
+# control file once, so that a dpkg-deb that fails is not read as no field.
+if ! control=$(dpkg-deb -f "$one/dist/$deb") || ! grep -q '^Package: ' <<<"$control"; then
+  fail "dpkg-deb cannot read the control file of $deb"
 else
-  fail "the package depends on '$depends'"
-fi
-fields=$(dpkg-deb -f "$one/dist/$deb" Package Version Architecture Maintainer Section Description)
-if [[ "$fields" == *"Package: nembo"*"Version: $version"*"Architecture: amd64"*"Maintainer: "?*"Section: "?*"Description: "?* ]]; then
-  pass "package metadata: nembo $version amd64, with maintainer, section and description"
-else
-  fail "package metadata: $fields"
+  depends=$(dpkg-deb -f "$one/dist/$deb" Depends)
+  if [ -z "$depends" ] && ! grep -qE '^(Pre-)?Depends:' <<<"$control"; then
+    pass "the package depends on nothing"
+  else
+    fail "the package depends on '$depends'"
+  fi
+  fields=$(dpkg-deb -f "$one/dist/$deb" Package Version Architecture Maintainer Section Description)
+  if [[ "$fields" == *"Package: nembo"*"Version: $version"*"Architecture: amd64"*"Maintainer: "?*"Section: "?*"Description: "?* ]]; then
+    pass "package metadata: nembo $version amd64, with maintainer, section and description"
+  else
+    fail "package metadata: $fields"
+  fi
 fi
 
 if [ "$(id -u)" -ne 0 ]; then
   skip "installing the Debian package needs root"
-elif dpkg-query -W -f='${Status}' nembo 2>/dev/null | grep -q 'installed'; then
+elif [ "$(dpkg-query -W -f='${Status}' nembo 2>/dev/null)" = "install ok installed" ]; then
   skip "a nembo package is already installed on this machine; it is left alone"
 else
   installed_here=1
   ok=1
   dpkg -i "$one/dist/$deb" >"$x/dpkg.log" 2>&1 || { cat "$x/dpkg.log"; ok=0; }
-  files=$(dpkg -L nembo 2>/dev/null | while read -r f; do if [ -f "$f" ]; then echo "$f"; fi; done)
+  files=$(dpkg -L nembo 2>/dev/null | while read -r f; do if [ -f "$f" ]; then echo "$f"; fi; done) || true
   echo "$files" | sed 's/^/    /'
+  # What "leaves nothing" is checked against: dpkg's list of the files.
+  grep -qx /usr/bin/nembo <<<"$files" || { echo "    dpkg -L nembo does not list /usr/bin/nembo"; ok=0; }
   [ -x /usr/bin/nembo ] && [ -f /usr/share/doc/nembo/README.md ] && [ -f /usr/share/doc/nembo/guide.txt ] || ok=0
   /usr/bin/nembo --help >"$x/help.installed" 2>&1 && cmp -s "$x/help.installed" "$x/help.linux" || ok=0
   dpkg --purge nembo >>"$x/dpkg.log" 2>&1 || { cat "$x/dpkg.log"; ok=0; }
   installed_here=0
   left=$(for f in $files /usr/share/doc/nembo; do if [ -e "$f" ]; then echo "$f"; fi; done)
   [ -z "$left" ] || { echo "    left behind: $left"; ok=0; }
-  dpkg-query -W -f='${Status}' nembo 2>/dev/null | grep -q 'installed' && ok=0
+  state=$(dpkg-query -W -f='${Status}' nembo 2>/dev/null) || state="not known to dpkg"
+  case "$state" in
+    "not known to dpkg" | "unknown ok not-installed" | "purge ok not-installed") ;;
+    *) echo "    after dpkg --purge, dpkg knows nembo as '$state'"; ok=0 ;;
+  esac
   if [ "$ok" -eq 1 ]; then
     pass "the package installs, /usr/bin/nembo --help works, and dpkg --purge leaves nothing"
   else
@@ -299,7 +437,7 @@ fi
 # unindented, " ." an empty line).
 debroot=$x/deb
 mkdir -p "$debroot"
-dpkg-deb -x "$one/dist/$deb" "$debroot"
+dpkg-deb -x "$one/dist/$deb" "$debroot" || fail "dpkg-deb cannot unpack $deb"
 copyright=$debroot/usr/share/doc/nembo/copyright
 ok=1
 if [ -f "$copyright" ]; then
@@ -340,7 +478,7 @@ ok=1
 if [ -f "$changelog" ]; then
   gzip_n "$changelog" || { echo "    changelog.gz holds a name or a time"; ok=0; }
   zcat "$changelog" | cmp -s - "$repo/packaging/debian/changelog" || { echo "    changelog.gz is not packaging/debian/changelog"; ok=0; }
-  newest=$(dpkg-parsechangelog -l "$repo/packaging/debian/changelog" -S Version 2>&1)
+  newest=$(dpkg-parsechangelog -l "$repo/packaging/debian/changelog" -S Version 2>&1) || true
   [ "$newest" = "$version" ] || { echo "    the changelog's newest entry is $newest, not $version"; ok=0; }
 else
   echo "    /usr/share/doc/nembo/changelog.gz is missing"; ok=0
@@ -357,7 +495,7 @@ if [ -f "$page" ]; then
   gzip_n "$page" || { echo "    nembo.1.gz holds a name or a time"; ok=0; }
   LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$page" >/dev/null 2>"$x/man.warnings" || ok=0
   if [ -s "$x/man.warnings" ]; then sed 's/^/    /' "$x/man.warnings"; ok=0; fi
-  LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$page" 2>/dev/null | col -bx >"$x/man.text"
+  LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$page" 2>/dev/null | col -bx >"$x/man.text" || ok=0
   head -n 3 "$x/man.text" | sed 's/^/    /'
   grep -q "nembo $version" "$x/man.text" || { echo "    the page does not name version $version"; ok=0; }
   for section in OPTIONS RESULT "THE TIMER RULE" "LARGE PAGES" "EXIT STATUS"; do
@@ -378,15 +516,20 @@ fi
 # The page's options against the help screen's, both ways, and the grid
 # sizes and instruction sets of the help screen's option lines.
 help_options=$(sed -n '/^OPTIONS/,/^$/p' "$x/help.linux" | sed -n 's/^  \(-[^ ].*\)/\1/p' | sed 's/  .*//' |
-               grep -oE '(^|, )-[-?a-z0-9]+' | sed 's/^, //' | LC_ALL=C sort -u)
-page_options=$(sed -n '/^OPTIONS$/,/^[A-Z]/p' "$x/man.text" | grep -E '^       -' | grep -oE '(^       |, )-[-?a-z0-9]+' |
-               sed 's/^, //; s/^ *//' | LC_ALL=C sort -u)
+               { grep -oE '(^|, )-[-?a-z0-9]+' || true; } | sed 's/^, //' | LC_ALL=C sort -u)
+page_options=$(sed -n '/^OPTIONS$/,/^[A-Z]/p' "$x/man.text" | { grep -E '^       -' || true; } |
+               { grep -oE '(^       |, )-[-?a-z0-9]+' || true; } | sed 's/^, //; s/^ *//' | LC_ALL=C sort -u)
 missing=$(comm -23 <(echo "$help_options") <(echo "$page_options") | tr '\n' ' ')
 extra=$(comm -13 <(echo "$help_options") <(echo "$page_options") | tr '\n' ' ')
-values=$(sed -n 's/.*one of \[\([^]]*\)\].*/\1/p' "$x/help.linux" | tr -d ',' | tr ' ' '\n' | grep .)
+values=$(sed -n 's/.*one of \[\([^]]*\)\].*/\1/p' "$x/help.linux" | tr -d ',' | tr ' ' '\n' | { grep . || true; })
 absent=$(for v in $values; do grep -qE "(^|[ (])$v([,. ]|$)" <(sed -n '/^OPTIONS$/,/^[A-Z]/p' "$x/man.text" | tr -d '\n' | sed 's/‐ *//g; s/  */ /g') || echo "$v"; done | tr '\n' ' ')
 echo "    help options: $(echo "$help_options" | tr '\n' ' ')"
-if [ -n "$help_options" ] && [ -z "$missing" ] && [ -z "$extra" ] && [ -z "$absent" ]; then
+echo "    help values: $(echo "$values" | tr '\n' ' ')"
+if [ -z "$help_options" ]; then
+  fail "nembo --help lists no option (no OPTIONS lines), so the page's options cannot be compared"
+elif [ -z "$values" ]; then
+  fail "nembo --help lists no value (no 'one of [...]'), so the page's sizes and instruction sets cannot be compared"
+elif [ -z "$missing" ] && [ -z "$extra" ] && [ -z "$absent" ]; then
   pass "the manual page lists every option of nembo --help and no other, and every size and instruction set"
 else
   fail "the manual page and nembo --help disagree: not in the page '$missing', not in the help '$extra', values not in the page '$absent'"
@@ -394,8 +537,7 @@ fi
 
 # --- the build-info file ----------------------------------------------------
 echo "the build-info file"
-buildinfo=nembo-$version-buildinfo.txt
-sed 's/^/    /' "$one/dist/$buildinfo" 2>/dev/null | head -n 8
+sed 's/^/    /' "$one/dist/$buildinfo" 2>/dev/null | head -n 8 || true
 ok=1
 grep -qE "^[0-9a-f]{64}  $buildinfo\$" "$one/dist/SHA256SUMS" || { echo "    $buildinfo is not in SHA256SUMS"; ok=0; }
 grep -qx "Commit: $rev" "$one/dist/$buildinfo" || { echo "    it does not name the commit $rev alone"; ok=0; }
@@ -423,12 +565,14 @@ exe_imports() {
     LC_ALL=C sort -u
 }
 allowed=$(grep -v '^#' "$repo/packaging/windows-imports.txt" | grep . | LC_ALL=C sort -u)
-imported=$(exe_imports "$exe")
+imported=$(exe_imports "$exe") || imported=""
 extra=$(comm -13 <(echo "$allowed") <(echo "$imported"))
 unused=$(comm -23 <(echo "$allowed") <(echo "$imported") | tr '\n' ' ')
 echo "    $(echo "$imported" | grep -c .) functions from $(echo "$imported" | cut -d! -f1 | sort -u | tr '\n' ' ')"
-[ -z "$unused" ] || echo "    listed but no longer imported (may be dropped from the list): $unused"
-if [ -n "$imported" ] && [ -z "$extra" ] && ! echo "$allowed" | grep -qiE '^(api-ms-win-|ucrtbase)'; then
+[ -z "$imported" ] || [ -z "$unused" ] || echo "    listed but no longer imported (may be dropped from the list): $unused"
+if [ -z "$imported" ]; then
+  fail "llvm-readobj-19 reads no import from nembo.exe"
+elif [ -z "$extra" ] && ! echo "$allowed" | grep -qiE '^(api-ms-win-|ucrtbase)'; then
   pass "every import of nembo.exe is in packaging/windows-imports.txt (Windows 7 SP1 x64), no Universal CRT"
 else
   echo "$extra" | sed 's/^/    not in packaging\/windows-imports.txt: /'
