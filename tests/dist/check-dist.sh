@@ -9,7 +9,8 @@
 #  - the Linux program is a static position-independent executable that
 #    needs no library at all, and runs in an empty root (as root, in a
 #    mount namespace of its own), the same with a locale the machine lacks;
-#  - the Debian package depends on nothing;
+#  - the Debian package depends on nothing and names the glibc it was built
+#    with in Built-Using;
 #  - as root, the Debian package installs /usr/bin/nembo, which runs, and
 #    removes without leaving a file behind.
 #  - the zip and the tarball carry the licence and their program's notices,
@@ -19,7 +20,11 @@
 #    warning and lists exactly the options of nembo --help;
 #  - the build-info file is in SHA256SUMS and names HEAD and the version of
 #    every package of packaging/toolchain.txt;
-#  - nembo.exe imports only what packaging/windows-imports.txt lists.
+#  - nembo.exe imports only what packaging/windows-imports.txt lists;
+#  - the source beside the packages: nembo's source tarball is HEAD, and
+#    make build in it, unpacked into an empty folder, gives the tarball's
+#    nembo byte for byte; Debian's glibc source package is the version of
+#    the build-info file and unpacks; the glibc notice names both.
 # A check whose tool fails, or whose input is empty, fails.
 # Only committed work is checked: the clones are of HEAD.
 set -euo pipefail
@@ -67,19 +72,23 @@ zip=nembo-$version-windows-x86_64.zip
 tgz=nembo-$version-linux-x86_64.tar.gz
 deb=nembo_${version}_amd64.deb
 buildinfo=nembo-$version-buildinfo.txt
+src=nembo-$version-source.tar.gz
+# The C library linked in: libc6-dev's version in the build-info file.
+libc_version=$(sed -n 's/^libc6-dev=//p' "$one/dist/$buildinfo" 2>/dev/null | head -n 1) || libc_version=
+dsc=glibc_${libc_version#*:}.dsc
 
 echo "the same bytes from both clones"
 names=$(cd "$one/dist" && ls)
 ok=1
 [ "$names" = "$(cd "$two/dist" && ls)" ] || { echo "    the clones' dist/ hold different files"; ok=0; }
-for f in "$zip" "$tgz" "$deb" "$buildinfo" SHA256SUMS; do
+for f in "$zip" "$tgz" "$deb" "$buildinfo" "$src" "$dsc" SHA256SUMS; do
   grep -qxF -- "$f" <<<"$names" || { echo "    $f is not in dist/"; ok=0; }
 done
 for f in $names; do
   cmp -s "$one/dist/$f" "$two/dist/$f" || { echo "    $f differs"; ok=0; }
 done
 if [ "$ok" -eq 1 ]; then
-  pass "dist/ is identical from $one and $two: $(echo "$names" | wc -l) files, the packages and the build-info file among them"
+  pass "dist/ is identical from $one and $two: $(echo "$names" | wc -l) files, the packages, the build-info file and both sources among them"
 else
   fail "the clones' dist/ differ"; diff "$one/dist/SHA256SUMS" "$two/dist/SHA256SUMS" || true
 fi
@@ -367,6 +376,16 @@ else
   else
     fail "package metadata: $fields"
   fi
+  # The program carries glibc's code: Built-Using names the glibc source
+  # of the version linked in (Debian policy 7.8), libc6-dev's version in
+  # the build-info file.
+  built_using=$(dpkg-deb -f "$one/dist/$deb" Built-Using)
+  echo "    Built-Using: $built_using"
+  if [ -n "$libc_version" ] && [ "$built_using" = "glibc (= $libc_version)" ]; then
+    pass "the package's Built-Using is glibc (= $libc_version), the build-info file's libc6-dev"
+  else
+    fail "the package's Built-Using is '$built_using', not glibc (= ${libc_version:-no libc6-dev version in $buildinfo})"
+  fi
 fi
 
 if [ "$(id -u)" -ne 0 ]; then
@@ -541,7 +560,9 @@ sed 's/^/    /' "$one/dist/$buildinfo" 2>/dev/null | head -n 8 || true
 ok=1
 grep -qE "^[0-9a-f]{64}  $buildinfo\$" "$one/dist/SHA256SUMS" || { echo "    $buildinfo is not in SHA256SUMS"; ok=0; }
 grep -qx "Commit: $rev" "$one/dist/$buildinfo" || { echo "    it does not name the commit $rev alone"; ok=0; }
-for package in $(sed -n 's/^\([^#][^=]*\)=.*/\1/p' "$repo/packaging/toolchain.txt"); do
+recorded=$(sed -n 's/^\([^#][^=]*\)=.*/\1/p' "$repo/packaging/toolchain.txt")
+grep -qx libc6-dev <<<"$recorded" || { echo "    packaging/toolchain.txt does not list libc6-dev"; ok=0; }
+for package in $recorded; do
   grep -qE "^$(printf '%s' "$package" | sed 's/[+.]/\\&/g')=[0-9][^ ]*\$" "$one/dist/$buildinfo" ||
     { echo "    no installed version of $package"; ok=0; }
 done
@@ -552,6 +573,123 @@ else
   fail "the build-info file"
 fi
 sed -n 's/^dist: toolchain differs/    toolchain differs/p' "$one.log"
+
+# --- the source beside the packages -------------------------------------------
+# glibc is under the LGPL: beside the static program are nembo's complete
+# source, from which it is built again, and the source of the C library
+# version linked in.
+echo "nembo's source tarball"
+ok=1
+commit_time=$(git -C "$repo" log -1 --format=%ct "$rev")
+source_files=""
+if tar -tzf "$one/dist/$src" >"$x/source.names" && TZ=UTC tar --full-time -tvzf "$one/dist/$src" >"$x/source.long"; then
+  outside=$(grep -cv "^nembo-$version/" "$x/source.names" || true)
+  [ "$outside" -eq 0 ] || { echo "    $outside entries lie outside nembo-$version/"; ok=0; }
+  source_files=$({ grep -v '/$' "$x/source.names" || true; } | sed "s|^nembo-$version/||" | LC_ALL=C sort)
+  tracked=$(git -C "$repo" ls-tree -r --name-only "$rev" | LC_ALL=C sort)
+  [ -n "$tracked" ] && [ "$source_files" = "$tracked" ] ||
+    { echo "    its files are not the commit's: $(diff <(echo "$tracked") <(echo "$source_files") | grep '^[<>]' | head -n 5 | tr '\n' ' ')"; ok=0; }
+  # git archive stamps a commit's entries with the commit's time, a tree's
+  # with the clock's.
+  stamps=$(awk '{ print $4 " " $5 }' "$x/source.long" | sort -u | tr '\n' ' ')
+  [ "$stamps" = "$(date -u -d "@$commit_time" '+%Y-%m-%d %H:%M:%S') " ] ||
+    { echo "    its time stamps are '$stamps', not the commit's"; ok=0; }
+  gzip -dc "$one/dist/$src" >"$x/source.tar"
+  tar_commit=$(git -C "$repo" get-tar-commit-id <"$x/source.tar") || tar_commit=none
+  [ "$tar_commit" = "$rev" ] || { echo "    its header names the commit '$tar_commit', not $rev"; ok=0; }
+  echo "    $(wc -l <"$x/source.names") entries under nembo-$version/, commit $tar_commit, time $stamps"
+else
+  echo "    tar cannot read $src"; ok=0
+fi
+if [ "$ok" -eq 1 ]; then
+  pass "$src holds the files of $rev under nembo-$version/, with the commit's time"
+else
+  fail "nembo's source tarball"
+fi
+
+echo "make build in the source tarball, unpacked into an empty folder"
+from_source=$work/from-source
+mkdir "$from_source"
+started_build=$(date +%s)
+if tar -xzf "$one/dist/$src" -C "$from_source" &&
+   make -C "$from_source/nembo-$version" --no-print-directory build >"$from_source.log" 2>&1; then
+  echo "    built in $(( $(date +%s) - started_build )) s: $(sha256sum <"$from_source/nembo-$version/build/dist-linux/nembo" | cut -c1-16)... against the tarball's $(sha256sum <"$elf" | cut -c1-16)..."
+  if cmp -s "$from_source/nembo-$version/build/dist-linux/nembo" "$elf"; then
+    pass "make build in the unpacked $src gives build/dist-linux/nembo, byte for byte the tarball's nembo"
+  else
+    fail "make build in the unpacked $src gives another nembo than the tarball's"
+  fi
+else
+  tail -n 20 "$from_source.log" 2>/dev/null || true
+  fail "make build in the unpacked $src"
+fi
+rm -rf --one-file-system "$from_source"
+
+echo "the GNU C Library's source"
+ok=1
+named=""
+if [ -z "$libc_version" ]; then
+  echo "    $buildinfo gives no version of libc6-dev"; ok=0
+elif [ ! -f "$one/dist/$dsc" ]; then
+  echo "    $dsc, libc6-dev $libc_version's source, is not in dist/"; ok=0
+else
+  grep -qxF "Source: glibc" "$one/dist/$dsc" && grep -qxF "Version: $libc_version" "$one/dist/$dsc" ||
+    { echo "    $dsc is not glibc $libc_version: $(grep -E '^(Source|Version):' "$one/dist/$dsc" | tr '\n' ' ')"; ok=0; }
+  named=$(sed -n '/^Checksums-Sha256:$/,/^[^ ]/s/^ [0-9a-f]\{64\} [0-9][0-9]* \([^ /]*\)$/\1/p' "$one/dist/$dsc")
+  grep -q '\.orig\.tar\.' <<<"$named" && grep -q '\.debian\.tar\.' <<<"$named" ||
+    { echo "    $dsc names no orig and debian tarball: $(tr '\n' ' ' <<<"$named")"; ok=0; }
+  for f in "$dsc" $named; do
+    [ -f "$one/dist/$f" ] || { echo "    $f is not in dist/"; ok=0; }
+    awk -v f="$f" '$2 == f { found = 1 } END { exit !found }' "$one/dist/SHA256SUMS" || { echo "    $f is not in SHA256SUMS"; ok=0; }
+  done
+  # dpkg-source checks every file against the .dsc's sizes and sums, and
+  # unpacks the source with Debian's patches applied.
+  unpacked=$work/glibc-source
+  mkdir "$unpacked"
+  if dpkg-source -x "$one/dist/$dsc" "$unpacked/glibc" >"$x/dpkg-source.log" 2>&1; then
+    changelog_version=$(dpkg-parsechangelog -l "$unpacked/glibc/debian/changelog" -S Version 2>&1) || true
+    [ "$changelog_version" = "$libc_version" ] ||
+      { echo "    the unpacked source's debian/changelog is of version '$changelog_version'"; ok=0; }
+    echo "    $dsc and $(tr '\n' ' ' <<<"$named")unpack with dpkg-source: $(du -sm "$unpacked/glibc" | cut -f1) MB, debian/changelog $changelog_version"
+  else
+    grep -v 'info: applying' "$x/dpkg-source.log" | tail -n 5 | sed 's/^/    /'
+    echo "    dpkg-source -x $dsc failed"; ok=0
+  fi
+  rm -rf --one-file-system "$unpacked"
+fi
+if [ "$ok" -eq 1 ]; then
+  pass "Debian's glibc $libc_version source package (the build-info file's libc6-dev) is in dist/ and SHA256SUMS, and dpkg-source unpacks it"
+else
+  fail "the GNU C Library's source beside the packages"
+fi
+
+echo "the notice of the GNU C Library and the copyright file"
+ok=1
+for name in "nembo-<version>-source.tar.gz:$src" "glibc_<glibc version>.dsc:$dsc"; do
+  pattern=${name%%:*} file=${name#*:}
+  grep -qF "$pattern" "$repo/packaging/notices/glibc.txt" || { echo "    packaging/notices/glibc.txt does not name $pattern"; ok=0; }
+  [ -f "$one/dist/$file" ] || { echo "    $pattern, that is $file, is not in dist/"; ok=0; }
+done
+# Every Files pattern of the copyright file matches a file of nembo's
+# source: no paragraph names paths that are in no source.
+patterns=$(awk '/^Files:/ { sub(/^Files:[ \t]*/, ""); print; more = 1; next }
+                more && /^[ \t]/ { print; next } { more = 0 }' "$copyright" 2>/dev/null | tr ' \t' '\n\n' | { grep . || true; })
+[ -n "$patterns" ] || { echo "    the copyright file has no Files paragraph"; ok=0; }
+[ -n "$source_files" ] || { echo "    no file list of $src to match the Files patterns with"; ok=0; }
+set -f
+for pattern in $patterns; do
+  matched=0
+  while read -r f; do
+    if [[ $f == $pattern ]]; then matched=1; break; fi
+  done <<<"$source_files"
+  [ "$matched" -eq 1 ] || { echo "    Files: $pattern matches no file of $src"; ok=0; }
+done
+set +f
+if [ "$ok" -eq 1 ]; then
+  pass "the glibc notice names $src and $dsc, which are beside the packages; the copyright file's Files patterns ($(tr '\n' ' ' <<<"$patterns")) match nembo's source"
+else
+  fail "the glibc notice or the copyright file's Files paragraphs"
+fi
 
 # --- what nembo.exe imports ---------------------------------------------------
 # Windows 7 SP1 x64 and later: nembo.exe imports only the functions of
