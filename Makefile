@@ -60,7 +60,9 @@ bench:
 	./build/release/bench/nembo_bench $(BENCH_ARGS)
 
 # Release packages in dist/: the Windows zip, the Linux tarball, the Debian
-# package and SHA256SUMS, the same bytes from any checkout of one commit.
+# package, the build-info file, the commit's source and Debian's source
+# package of the glibc linked in (fetched through APT), and SHA256SUMS, the
+# same bytes from any checkout of one commit.
 dist:
 	$(call deps,dist)
 	@$(call configure_and_build,dist-linux,--target nembo)
