@@ -333,7 +333,13 @@ TEST(Run, ImaginedProcessorsNameTheRunAndDecideItsChecks) {
         const RunEnvironment scripted = fx.env;
         fx.env = RunEnvironment::system(facts);
         fx.env.create_workload = scripted.create_workload;
-        fx.env.describe_fast_timer = [] { return TimerInfo{1'000'000'000, 3'000'000'000, TimerSource::tsc}; };
+        // This system's fast timer, which the workers read, named a TSC
+        // whatever it is: the rule then depends on the processor alone.
+        fx.env.describe_fast_timer = [] {
+            TimerInfo fast = describe_fast_timer();
+            fast.source = TimerSource::tsc;
+            return fast;
+        };
 
         RunParameters params = fx.params();
         params.isa = "avx512f";
