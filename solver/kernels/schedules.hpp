@@ -15,24 +15,47 @@
 namespace nembo::NEMBO_VARIANT {
 namespace {
 
-// Calls sweep.template operator()<Group, F>() with the plane group and the
-// software prefetch of `schedule`: the one place where a schedule's
-// parameters are written down.
-template <class Sweep>
-[[gnu::always_inline]] inline bool with_schedule(Schedule schedule, const Sweep& sweep) {
+// How a schedule sweeps: how many x-planes one pass of the y and z loops
+// updates, and the software prefetch.
+struct ScheduleShape {
+    std::uint64_t group;
+    Fetch fetch;
+};
+
+// Each schedule's shape: the one place where a schedule's parameters are
+// written down. Evaluated only while compiling; a schedule without its case
+// here has no planes per pass (group 0), which with_schedule refuses for
+// every row of schedule_table.
+consteval ScheduleShape shape_of(Schedule schedule) {
     switch (schedule) {
     case Schedule::plain:
-        break;
+        return {1, Fetch::none};
     case Schedule::prefetch:
-        return sweep.template operator()<1, Fetch::l1>();
+        return {1, Fetch::l1};
     case Schedule::groups:
-        return sweep.template operator()<plane_group, Fetch::none>();
+        return {plane_group, Fetch::none};
     case Schedule::groups_prefetch:
-        return sweep.template operator()<plane_group, Fetch::l1>();
+        return {plane_group, Fetch::l1};
     case Schedule::groups_l2_prefetch:
-        return sweep.template operator()<plane_group, Fetch::l2>();
+        return {plane_group, Fetch::l2};
     }
-    return sweep.template operator()<1, Fetch::none>();
+    return {0, Fetch::none};
+}
+
+// Calls sweep.template operator()<Group, F>() with the plane group and the
+// software prefetch of `schedule`, trying the rows of schedule_table from
+// `Row` on. A value that is in no row sweeps nothing and returns false, which
+// the callers report as a failed sweep.
+template <std::uint32_t Row = 0, class Sweep>
+[[gnu::always_inline]] inline bool with_schedule(Schedule schedule, const Sweep& sweep) {
+    if constexpr (Row < schedule_count) {
+        constexpr ScheduleShape shape = shape_of(schedule_table[Row].schedule);
+        static_assert(shape.group != 0, "a schedule of schedule_table has no case in shape_of");
+        if (schedule == schedule_table[Row].schedule) return sweep.template operator()<shape.group, shape.fetch>();
+        return with_schedule<Row + 1>(schedule, sweep);
+    } else {
+        return false;
+    }
 }
 
 // The H sweep over the x-planes [x_begin, x_end), which must lie in [1, N-3].

@@ -115,6 +115,26 @@ TEST(Schedules, CalibrationLeavesTheFieldsAsSetUp) {
     }
 }
 
+// A value in no row of the table is no schedule: a sweep forced to it fails
+// and says so, rather than running some other schedule.
+TEST(Schedules, AValueOutsideTheTableFailsTheStep) {
+    for (std::string_view isa : all_isas) {
+        if (!runnable(isa)) continue;
+        SCOPED_TRACE(std::string(isa));
+        auto made = make_allocated("soft_gaussian", isa, 16, 4);
+        ASSERT_NE(made.workload, nullptr);
+        ASSERT_FALSE(made.workload->initialize().has_error());
+        made.build->use_schedule(*made.workload, static_cast<Schedule>(schedule_count));
+        EXPECT_EQ(made.workload->step().text(), "solver H step error in thread 4");
+        made.build->use_schedule(*made.workload, schedule_table[schedule_count - 1].schedule);
+        EXPECT_FALSE(made.workload->step().has_error());
+    }
+}
+
+// The choice tests below write out five times a round, one per schedule of
+// the table: a schedule more needs its column in each of them.
+static_assert(schedule_count == 5, "the choice tests' rounds have one time per schedule");
+
 TEST(Schedules, ChoiceIsTheBestMedianRelativeToEachRound) {
     // groups is 10% faster than plain throughout. Round 1 ran three times
     // slower as a whole (that cancels out); in round 2 plain alone ran fast,
@@ -175,6 +195,20 @@ TEST(Schedules, NamesAreDistinct) {
     EXPECT_STREQ(schedule_name(Schedule::groups), "groups");
     EXPECT_STREQ(schedule_name(Schedule::groups_prefetch), "groups+prefetch");
     EXPECT_STREQ(schedule_name(Schedule::groups_l2_prefetch), "groups+l2prefetch");
+}
+
+// The benchmark's tables, its JSON rows and the picks it reports tell the
+// schedules apart by name alone; and a value that is no schedule is not
+// named as one.
+TEST(Schedules, TheTableNamesEachScheduleOnceAndNoOtherValue) {
+    for (std::uint32_t i = 0; i < schedule_count; ++i) {
+        EXPECT_STRNE(schedule_table[i].name, "unknown");
+        for (std::uint32_t j = i + 1; j < schedule_count; ++j) {
+            EXPECT_STRNE(schedule_table[i].name, schedule_table[j].name);
+        }
+    }
+    EXPECT_STREQ(schedule_name(static_cast<Schedule>(schedule_count)), "unknown");
+    EXPECT_STREQ(schedule_name(static_cast<Schedule>(UINT32_MAX)), "unknown");
 }
 
 }  // namespace
