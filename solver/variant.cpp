@@ -122,7 +122,7 @@ public:
             // first on caches the previous round left.
             for (std::uint32_t k = 0; k < schedule_count; ++k) {
                 const std::uint32_t s = (rounds + k) % schedule_count;
-                const Schedule candidate = static_cast<Schedule>(s);
+                const Schedule candidate = schedule_table[s].schedule;
                 const double t0 = schedule_clock_seconds();
                 sweep_h_planes(grid.h.cells, grid.h.edge, grid.e.cells, n, grid.h_coef, candidate, 1, 1 + planes);
                 sweep_e_planes(grid.e.cells, n, grid.h.cells, grid.h.edge, grid.e_coef, candidate, 2, 2 + planes);
