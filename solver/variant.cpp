@@ -68,21 +68,10 @@ class SolverBase : public Workload {
 public:
     explicit SolverBase(std::uint32_t index) noexcept : Workload(index) {}
 
-    ~SolverBase() override {
-        if (grid_ready) {
-            release_cells(grid.h);
-            release_cells(grid.e);
-        }
-    }
-
+    // The grid owns its storage: assigning a fresh grid releases the old
+    // one's H, then E, and so does the grid's destructor.
     MaybeError allocate(const GridParams& params) override {
-        YeeGrid fresh(params);
-        if (grid_ready) {
-            release_cells(grid.h);
-            release_cells(grid.e);
-            grid_ready = false;
-        }
-        grid = static_cast<YeeGrid&&>(fresh);
+        grid = YeeGrid(params);
         grid_ready = true;
         if (no_storage(grid)) return MaybeError("field allocation failed");
         return MaybeError();
