@@ -163,7 +163,6 @@ public:
 
         free(node_reference);
         node_reference = nullptr;
-        node_count = 0;
         lattice = 0;
         // h = n / 16 - 2 nodes per axis. Grids below size 48 have none (the
         // unsigned subtraction would wrap to a lattice far outside the grid).
@@ -174,7 +173,6 @@ public:
             node_reference = static_cast<double*>(malloc(count * sizeof(double)));
         }
         if (node_reference == nullptr) return MaybeError("allocation failed for validation buffer");
-        node_count = count;
         lattice = h;
 
         for (std::uint64_t a = 0; a < h; ++a) {
@@ -218,9 +216,8 @@ public:
     }
 
     double initial_energy = 0.0;
-    double* node_reference = nullptr;  // malloc'd, node_count elements
-    std::uint64_t node_count = 0;
-    std::uint64_t lattice = 0;  // nodes per axis
+    double* node_reference = nullptr;  // malloc'd, lattice^3 elements
+    std::uint64_t lattice = 0;         // nodes per axis
 };
 
 class SoftGaussian final : public SolverBase {
@@ -327,7 +324,7 @@ WorkloadProbe probe_workload(Workload& workload) {
     if (StandingWave* wave = dynamic_cast<StandingWave*>(&base)) {
         probe.initial_energy = &wave->initial_energy;
         probe.node_reference = &wave->node_reference;
-        probe.node_count = &wave->node_count;
+        probe.lattice = &wave->lattice;
     } else if (SoftGaussian* source = dynamic_cast<SoftGaussian*>(&base)) {
         probe.injected_energy = &source->injected_energy;
     }
