@@ -7,8 +7,8 @@
 //
 // The schedules are one table, schedule_table: the calibration, the names,
 // the tests and the benchmark read it, and the kernels' dispatch
-// (solver/kernels/schedules.hpp) does not compile unless every row has its
-// shape there.
+// (with_schedule in solver/kernels/schedules.hpp) does not compile unless
+// its cases are the table's schedules.
 //
 // This header holds plain data only, so the instruction-set builds may
 // include it; the functions are baseline code in schedule.cpp.
@@ -40,7 +40,7 @@ struct ScheduleRow {
 
 // The schedules in the order of their enumerators, which is the order in
 // which the calibration times them and the benchmark lists them. Adding a
-// schedule is a new enumerator, its row here and its case in shape_of
+// schedule is a new enumerator, its row here and its case in with_schedule
 // (solver/kernels/schedules.hpp).
 inline constexpr ScheduleRow schedule_table[] = {
     {Schedule::plain, "plain"},

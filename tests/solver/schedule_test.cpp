@@ -124,8 +124,9 @@ TEST(Schedules, CalibrationTimesEveryScheduleOfTheTable) {
     }
 }
 
-// A value in no row of the table is no schedule: a sweep forced to it fails
-// and says so, rather than running some other schedule.
+// A value in no row of the table is no schedule: a step forced to it fails
+// and says so, rather than sweeping under some other schedule; the last row
+// still steps.
 TEST(Schedules, AValueOutsideTheTableFailsTheStep) {
     for (std::string_view isa : all_isas) {
         if (!runnable(isa)) continue;
