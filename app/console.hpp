@@ -1,5 +1,6 @@
 #pragma once
-// Console presentation: unit formatting, the memory table, the banner.
+// Console presentation: the memory table and the banner (their units come
+// from platform/units.hpp).
 #include <array>
 #include <chrono>
 #include <cstdint>

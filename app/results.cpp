@@ -126,7 +126,7 @@ std::optional<double> report(const RunOutcome& outcome) {
     std::cout << fmt::format("{}{} {} {}^3 grid {}", program_title, program_version, outcome.workload, outcome.size,
                              outcome.isa)
               << std::endl;
-    std::cout << read_cpu_brand() << std::endl;
+    std::cout << outcome.cpu_brand << std::endl;
     std::cout << "final score: " << format_score(score) << std::endl;
 
     if (!violations.empty()) {

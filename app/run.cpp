@@ -19,14 +19,19 @@
 
 namespace nembo {
 
-RunEnvironment RunEnvironment::system() {
+RunEnvironment RunEnvironment::system(const MachineFacts& machine) {
     RunEnvironment env;
+    env.machine = machine;
     env.create_workload = [](std::string_view workload, std::string_view isa, std::uint32_t index) {
         return nembo::create_workload(workload, isa, index);
     };
-    env.check_isa_support = [](std::string_view isa) { return nembo::check_isa_support(isa); };
-    env.fast_timer_is_compliant = [](const TimerInfo& fast) { return nembo::fast_timer_is_compliant(fast); };
-    env.describe_fast_timer = [] { return nembo::describe_fast_timer(); };
+    env.check_isa_support = [features = machine.features](std::string_view isa) {
+        return nembo::check_isa_support(isa, features);
+    };
+    env.fast_timer_is_compliant = [older = machine.os_older_than_6_2, cpu = machine.cpu](const TimerInfo& fast) {
+        return nembo::fast_timer_is_compliant(older, cpu, fast);
+    };
+    env.describe_fast_timer = [tsc = machine.tsc] { return nembo::describe_fast_timer(tsc); };
     env.describe_coarse_timer = [] { return nembo::describe_coarse_timer(); };
     env.read_fast_timer = [] { return nembo::read_fast_timer(); };
     env.read_coarse_timer = [] { return nembo::read_coarse_timer(); };
@@ -92,8 +97,8 @@ namespace {
 // false when the run is abandoned.
 bool describe_and_check(const RunParameters& params, const RunEnvironment& env, std::mutex& console_lock,
                         TimerInfo& fast, TimerInfo& coarse) {
-    std::cout << read_cpu_brand() << std::endl;
-    std::cout << cpu_feature_list() << std::endl;
+    std::cout << env.machine.cpu.brand << std::endl;
+    std::cout << cpu_feature_list(env.machine.features) << std::endl;
 
     if (const MaybeError unsupported = env.check_isa_support(params.isa)) {
         const std::lock_guard lock(console_lock);
@@ -214,6 +219,7 @@ RunOutcome execute_run(const RunParameters& params, const RunEnvironment& env) {
     outcome.isa = params.isa;
     outcome.size = params.size;
     outcome.duration_s = params.duration_s;
+    outcome.cpu_brand = env.machine.cpu.brand;
     std::mutex console_lock;
     std::mutex results_lock;
     std::stop_source stop;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/barrier.hpp"
+#include "platform/machine.hpp"
 #include "platform/placement.hpp"
 #include "platform/timer.hpp"
 #include "solver/maybe_error.hpp"
@@ -49,6 +50,7 @@ struct ThreadResult {
 
 struct RunOutcome {
     bool stop_requested = false;
+    std::string cpu_brand;  // the processor the run was made on, for the result
     std::uint32_t thread_count = 0;
     std::vector<ThreadResult> results;
     std::string workload;
@@ -74,6 +76,9 @@ using WorkloadFactory =
 // What a run asks of the machine, replaceable so that every path of a run can
 // be exercised on any machine. The defaults are the real probes.
 struct RunEnvironment {
+    // The processor and the system, read once; the checks below that need
+    // them are made from the same value.
+    MachineFacts machine;
     WorkloadFactory create_workload;
     std::function<MaybeError(std::string_view isa)> check_isa_support;
     std::function<bool(const TimerInfo& fast)> fast_timer_is_compliant;
@@ -91,7 +96,9 @@ struct RunEnvironment {
     // of more workers is refused before anything is allocated for it.
     std::function<std::uint64_t()> thread_limit;
 
-    static RunEnvironment system();
+    // The real probes, with the instruction-set check, the timer rule and
+    // the fast timer's classification made from `machine`.
+    static RunEnvironment system(const MachineFacts& machine = this_machine());
 };
 
 struct WorkerContext {

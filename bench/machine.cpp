@@ -1,32 +1,28 @@
 #include "bench/machine.hpp"
 
-#include <cstdio>
-#include <fstream>
+#include <filesystem>
 #include <string>
 
 #include "platform/cpu.hpp"
+#include "platform/system_files.hpp"
+#include "platform/timer.hpp"
 #include "solver/grid.hpp"
 
 namespace nembo::bench {
 
 namespace {
 
-std::string first_line(const std::string& path) {
-    std::ifstream file(path);
-    std::string line;
-    std::getline(file, line);
-    return line;
-}
+std::string first_line(const std::filesystem::path& path) { return read_first_line(path).value_or(""); }
 
 std::string caches() {
     std::string text;
     for (int i = 0; i < 8; ++i) {
-        const std::string folder = "/sys/devices/system/cpu/cpu0/cache/index" + std::to_string(i) + "/";
-        const std::string level = first_line(folder + "level");
+        const std::filesystem::path folder = "/sys/devices/system/cpu/cpu0/cache/index" + std::to_string(i);
+        const std::string level = first_line(folder / "level");
         if (level.empty()) break;
-        const std::string type = first_line(folder + "type");
+        const std::string type = first_line(folder / "type");
         const char* kind = type == "Data" ? "d" : type == "Instruction" ? "i" : "";
-        text += (text.empty() ? "L" : ", L") + level + kind + " " + first_line(folder + "size");
+        text += (text.empty() ? "L" : ", L") + level + kind + " " + first_line(folder / "size");
     }
     return text.empty() ? "unknown" : text;
 }
@@ -45,16 +41,12 @@ Machine read_machine() {
     Machine machine;
     machine.brand = read_cpu_brand();
     machine.caches = caches();
-    machine.clocksource = first_line("/sys/devices/system/clocksource/clocksource0/current_clocksource");
+    machine.clocksource = current_clocksource("/");
     machine.thp = thp_policy();
-    std::ifstream meminfo("/proc/meminfo");
-    std::string line;
-    while (std::getline(meminfo, line)) {
-        unsigned long long value = 0;
-        if (std::sscanf(line.c_str(), "HugePages_Total: %llu", &value) == 1) machine.huge_pages_total = value;
-        if (std::sscanf(line.c_str(), "HugePages_Free: %llu", &value) == 1) machine.huge_pages_free = value;
-        if (std::sscanf(line.c_str(), "Hugepagesize: %llu kB", &value) == 1) machine.huge_page_bytes = value * 1024;
-    }
+    const std::string meminfo = read_small_file("/proc/meminfo").value_or("");
+    machine.huge_pages_total = meminfo_value(meminfo, "HugePages_Total").value_or(0);
+    machine.huge_pages_free = meminfo_value(meminfo, "HugePages_Free").value_or(0);
+    machine.huge_page_bytes = meminfo_value(meminfo, "Hugepagesize").value_or(0);
     return machine;
 }
 

@@ -52,8 +52,8 @@ bool listed(const std::string& list, std::string_view name) {
 struct Row {
     const char* table;  // "variants", "schedules" or "loop"
     Setup setup;
-    std::string schedule;  // the forced one, or "picked"
-    int round = -1;        // schedule comparison only
+    std::optional<Schedule> schedule;  // the forced one; nullopt: each workload's own pick
+    int round = -1;                    // schedule comparison only
     SpanResult span;
     double in_place_share = 0.0;
     double shifted_share = 0.0;
@@ -69,9 +69,8 @@ std::vector<Row> measure_rows(const char* table, const Setup& setup, const std::
     std::vector<Row> rows;
     for (std::size_t s = 0; s < spans.size(); ++s) {
         const double mgups = m.spans[s].mgups;
-        rows.push_back(Row{table, setup, spans[s].schedule ? schedule_name(*spans[s].schedule) : "picked", round,
-                           m.spans[s], m.share_of_in_place(mgups), m.share_of_shifted(mgups), m.roofs, m.picks,
-                           m.calibration_s, m.error});
+        rows.push_back(Row{table, setup, spans[s].schedule, round, m.spans[s], m.share_of_in_place(mgups),
+                           m.share_of_shifted(mgups), m.roofs, m.picks, m.calibration_s, m.error});
     }
     return rows;
 }
@@ -91,6 +90,9 @@ double median(std::vector<double> values) {
 }
 
 std::string isa_text(Isa isa) { return std::string(isa_name(isa)); }
+
+// A row's schedule as the tables and the JSON file name it.
+const char* schedule_text(const Row& row) { return row.schedule ? schedule_name(*row.schedule) : "picked"; }
 
 // MiB per roof array for `workers` workers: the requested size, but the
 // arrays of all workers together take at most half the free memory.
@@ -152,7 +154,7 @@ void print_variants(const std::vector<Row>& rows) {
 // The medians over the rounds of one (size, workers, pages) of the schedule
 // comparison, from its rows.
 void print_schedule_line(const std::vector<Row>& rows, const Setup& setup) {
-    constexpr std::uint32_t entries = schedule_count + 1;  // the candidates, then the pick
+    constexpr std::uint32_t entries = schedule_count + 1;  // the rows of schedule_table, then the pick
     std::vector<double> rates[entries];
     std::vector<double> shares[entries];
     std::vector<double> shifted_shares[entries];
@@ -164,10 +166,8 @@ void print_schedule_line(const std::vector<Row>& rows, const Setup& setup) {
             continue;
         }
         if (!r.error.empty()) error = r.error;
-        std::uint32_t e = schedule_count;
-        for (std::uint32_t s = 0; s < schedule_count; ++s) {
-            if (r.schedule == schedule_name(static_cast<Schedule>(s))) e = s;
-        }
+        // A schedule's enumerator is its row in schedule_table.
+        const std::uint32_t e = r.schedule ? static_cast<std::uint32_t>(*r.schedule) : schedule_count;
         rates[e].push_back(r.span.mgups);
         shares[e].push_back(r.in_place_share);
         shifted_shares[e].push_back(r.shifted_share);
@@ -197,9 +197,9 @@ void print_schedule_line(const std::vector<Row>& rows, const Setup& setup) {
         if (rates[best][i] > 0.0) vs_best.push_back(rates[schedule_count][i] / rates[best][i]);
     }
     std::printf(" %+8.1f%% %+8.1f%% ", 100.0 * (median(vs_plain) - 1.0), 100.0 * (median(vs_best) - 1.0));
-    for (std::uint32_t s = 0; s < schedule_count; ++s) {
-        const auto count = std::count(picks.begin(), picks.end(), static_cast<Schedule>(s));
-        if (count > 0) std::printf(" %s x%lld", schedule_name(static_cast<Schedule>(s)), static_cast<long long>(count));
+    for (const ScheduleRow& candidate : schedule_table) {
+        const auto count = std::count(picks.begin(), picks.end(), candidate.schedule);
+        if (count > 0) std::printf(" %s x%lld", candidate.name, static_cast<long long>(count));
     }
     std::printf("\n");
 }
@@ -269,7 +269,7 @@ bool write_json(const std::string& path, const Machine& machine, const Settings&
                      "\"roof_huge_share\": %.3f, \"picks\": \"%s\", \"calibration_s\": %.3f",
                      i == 0 ? "" : ",", r.table, isa_text(r.setup.isa).c_str(),
                      static_cast<unsigned long long>(r.setup.size), r.setup.workers, pages_name(r.setup.pages),
-                     r.schedule.c_str(), r.round, r.span.mgups, r.roofs.in_place_mgups(), r.roofs.shifted_mgups(),
+                     schedule_text(r), r.round, r.span.mgups, r.roofs.in_place_mgups(), r.roofs.shifted_mgups(),
                      r.in_place_share, r.shifted_share, r.roofs.huge_share, picks_text(r.picks).c_str(),
                      r.calibration_s);
         if (std::strcmp(r.table, "loop") == 0) {
@@ -397,8 +397,7 @@ int run(const Settings& settings) {
             "against the best candidate's (highest median) in the same round\n",
             isa_text(best).c_str(), settings.rounds);
         std::printf("%5s %8s %6s", "size", "workers", "pages");
-        for (std::uint32_t s = 0; s < schedule_count; ++s)
-            std::printf(" %20s", schedule_name(static_cast<Schedule>(s)));
+        for (const ScheduleRow& candidate : schedule_table) std::printf(" %20s", candidate.name);
         std::printf(" %20s %9s %9s  %s\n", "picked", "vs plain", "vs best", "picks");
         for (Pages pages : grid_pages) {
             for (std::uint64_t size : schedule_sizes) {
@@ -410,7 +409,7 @@ int run(const Settings& settings) {
                         for (std::uint32_t k = 0; k <= schedule_count; ++k) {
                             const std::uint32_t e = (round + k) % (schedule_count + 1);
                             spans.push_back(
-                                Span{e < schedule_count ? std::optional(static_cast<Schedule>(e)) : std::nullopt,
+                                Span{e < schedule_count ? std::optional(schedule_table[e].schedule) : std::nullopt,
                                      settings.seconds / 2.0, false});
                         }
                         add(measure_rows("schedules", setup, spans, static_cast<int>(round), row_mib));

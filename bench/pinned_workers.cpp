@@ -24,8 +24,11 @@ const PlacementPlan& numa_plan() {
 }
 
 std::uint32_t all_workers() {
-    // The run's own automatic worker count for grids of the largest size
-    // measured: one per core, no more than the free memory holds.
+    // The run's rule for its automatic worker count (one per core, no more
+    // than the free memory holds), for grids of the largest size measured,
+    // each counted as memory_per_thread(192) bytes. A run counts its grids
+    // with the H block's lead (grid_storage_bytes), so where memory is the
+    // limit this count can be one above that of a run at size 192.
     static const std::uint32_t count =
         automatic_thread_count(core_count(topology()), available_physical_memory(), memory_per_thread(192));
     return count;

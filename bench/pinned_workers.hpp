@@ -9,9 +9,9 @@
 
 namespace nembo::bench {
 
-// The plan a run with the numa manager would use, and the worker count a run
-// picks by default (one per core, limited by the free memory for grids of
-// size 192).
+// The plan a run with the numa manager would use, and a worker count by the
+// rule a run uses by default: one per core, limited by the free memory for
+// grids of size 192 (see all_workers for how they are counted).
 const PlacementPlan& numa_plan();
 std::uint32_t all_workers();
 

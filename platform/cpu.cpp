@@ -278,9 +278,5 @@ std::string cpu_feature_list(const CpuFeatures& f) {
     return list;
 }
 
-CpuInfo read_cpu_info() { return read_cpu_info(hardware_cpuid()); }
-std::string read_cpu_brand() { return read_cpu_brand(hardware_cpuid()); }
-CpuFeatures detect_cpu_features() { return detect_cpu_features(hardware_cpuid()); }
-std::string cpu_feature_list() { return cpu_feature_list(detect_cpu_features()); }
 
 }  // namespace nembo

@@ -161,7 +161,8 @@ std::string read_cpu_brand(const CpuidReader& reader);
 CpuFeatures detect_cpu_features(const CpuidReader& reader);
 std::string cpu_feature_list(const CpuFeatures& features);
 
-// The same, asked of this processor.
+// The same of this processor: views of this_machine() (platform/machine.hpp),
+// read once a process.
 CpuInfo read_cpu_info();
 std::string read_cpu_brand();
 CpuFeatures detect_cpu_features();

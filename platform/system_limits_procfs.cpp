@@ -9,29 +9,13 @@
 #include <vector>
 
 #include "platform/system_limits.hpp"
+#include "platform/system_files.hpp"
 #include "platform/text_fields.hpp"
 
 namespace nembo {
 namespace {
 
 namespace fs = std::filesystem;
-
-// The first 8 KiB of a small file; nothing when it cannot be read.
-// No exception leaves: the figures are asked for where memory may be short.
-std::optional<std::string> read_small_file(const fs::path& path) noexcept {
-    try {
-        std::FILE* file = std::fopen(path.string().c_str(), "r");
-        if (file == nullptr) return std::nullopt;
-        char buffer[8192];
-        const std::size_t got = std::fread(buffer, 1, sizeof buffer, file);
-        const bool failed = std::ferror(file) != 0;
-        std::fclose(file);
-        if (failed) return std::nullopt;
-        return std::string(buffer, got);
-    } catch (...) {
-        return std::nullopt;
-    }
-}
 
 using text_fields::trim;
 
@@ -57,25 +41,6 @@ std::vector<std::string_view> lines_of(std::string_view text) {
         text.remove_prefix(end + 1);
     }
     return lines;
-}
-
-// "MemAvailable:   123 kB" -> bytes.
-std::optional<std::uint64_t> meminfo_value(std::string_view meminfo, std::string_view name) {
-    for (std::string_view line : lines_of(meminfo)) {
-        if (line.size() <= name.size() || line.substr(0, name.size()) != name || line[name.size()] != ':') continue;
-        line.remove_prefix(name.size() + 1);
-        line = trim(line);
-        std::uint64_t scale = 1;
-        if (line.size() >= 2 && line.substr(line.size() - 2) == "kB") {
-            scale = 1024;
-            line.remove_suffix(2);
-        }
-        const auto value = parse_number(line);
-        std::uint64_t bytes = 0;
-        if (!value || __builtin_mul_overflow(*value, scale, &bytes)) return std::nullopt;
-        return bytes;
-    }
-    return std::nullopt;
 }
 
 // The folder of each cgroup that holds this process, for one controller:

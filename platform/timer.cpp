@@ -2,6 +2,7 @@
 // report. The operating-system calls live in timer_windows.cpp and
 // timer_linux.cpp.
 #include "platform/timer.hpp"
+#include "platform/system_files.hpp"
 #include "platform/units.hpp"
 
 #include <fmt/format.h>
@@ -98,10 +99,6 @@ bool fast_timer_is_compliant(bool os_older, const CpuInfo& cpu, const TimerInfo&
     return cpu.vendor == CpuVendor::intel && cpu.model >= 0x4E && cpu.model != 0x4F;
 }
 
-bool fast_timer_is_compliant(const TimerInfo& fast) {
-    return fast_timer_is_compliant(os_older_than_6_2(), read_cpu_info(), fast);
-}
-
 TscInfo read_tsc_info(const CpuidReader& reader) {
     TscInfo info;
     info.invariant = ((reader.cpuid(0x80000007u, 0).edx >> 8) & 1u) != 0;
@@ -121,8 +118,6 @@ TscInfo read_tsc_info(const CpuidReader& reader) {
     return info;
 }
 
-TscInfo read_tsc_info() { return read_tsc_info(hardware_cpuid()); }
-
 std::int64_t coarse_tick_frequency(std::optional<std::uint32_t> nt_current_resolution,
                                    const std::function<std::optional<std::uint32_t>()>& time_increment) {
     // A resolution of 0 is treated like a failed query: the adjustment
@@ -139,6 +134,10 @@ std::int64_t clocksource_frequency(std::string_view name, std::int64_t tsc_frequ
     if (name == "hpet") return 14'318'180;
     if (name == "acpi_pm") return 3'579'545;
     return 0;
+}
+
+std::string current_clocksource(const std::filesystem::path& root) {
+    return read_first_line(root / "sys/devices/system/clocksource/clocksource0/current_clocksource").value_or("");
 }
 
 std::string format_frequency(std::int64_t hz) { return format_si(static_cast<std::uint64_t>(hz), "Hz"); }

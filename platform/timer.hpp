@@ -2,6 +2,7 @@
 // The fast timer (performance counter) and the coarse timer (millisecond
 // tick count): reading, describing, converting, and the HWBOT timer rule.
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -29,6 +30,9 @@ struct TscInfo {
 std::int64_t read_fast_timer();
 std::int64_t read_coarse_timer();
 
+// The fast timer, classified with the processor's TSC facts; without them,
+// this machine's (platform/machine.hpp), as read_tsc_info() gives them.
+TimerInfo describe_fast_timer(const TscInfo& tsc);
 TimerInfo describe_fast_timer();
 TimerInfo describe_coarse_timer();
 TscInfo read_tsc_info();
@@ -47,7 +51,7 @@ bool timer_will_overflow(const TimerInfo& info, std::int64_t now, std::int64_t s
 
 // The HWBOT rule as a pure function of its three inputs.
 bool fast_timer_is_compliant(bool os_older_than_6_2, const CpuInfo& cpu, const TimerInfo& fast);
-// The rule for this system and processor.
+// The rule for this system and processor (this_machine()).
 bool fast_timer_is_compliant(const TimerInfo& fast);
 
 void print_timer_report();
@@ -69,6 +73,10 @@ std::int64_t coarse_tick_frequency(std::optional<std::uint32_t> nt_current_resol
 // anything else 0.
 std::int64_t clocksource_frequency(std::string_view name, std::int64_t tsc_frequency);
 
+// The name of the Linux kernel's current clocksource under `root` ("/" for
+// this machine); empty when it cannot be read.
+std::string current_clocksource(const std::filesystem::path& root);
+
 // The lines of the timer report, without their line ends.
 struct TimerReportInputs {
     TimerInfo fast;
@@ -87,7 +95,8 @@ std::string format_frequency(std::int64_t hz);
 // report frequency when the underlying one is unknown (0).
 std::int64_t shown_frequency(const TimerInfo& info);
 
-// Whether the operating system is older than version 6.2 (never on Linux).
+// Whether the operating system is older than version 6.2 (never on Linux):
+// the system's own answer, asked once for this_machine().
 bool os_older_than_6_2();
 
 }  // namespace nembo

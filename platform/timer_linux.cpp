@@ -3,7 +3,6 @@
 #include <x86intrin.h>
 
 #include <ctime>
-#include <fstream>
 #include <string>
 
 #include "platform/timer.hpp"
@@ -28,14 +27,6 @@ std::int64_t calibrate_tsc() {
     return static_cast<std::int64_t>(ticks * 1e9 / static_cast<double>(t1 - t0));
 }
 
-std::string current_clocksource() {
-    std::ifstream in("/sys/devices/system/clocksource/clocksource0/current_clocksource");
-    std::string name;
-    std::getline(in, name);
-    while (!name.empty() && (name.back() == ' ' || name.back() == '\r' || name.back() == '\t')) name.pop_back();
-    return name;
-}
-
 }  // namespace
 
 std::int64_t read_fast_timer() { return nanoseconds(CLOCK_MONOTONIC_RAW); }
@@ -46,9 +37,8 @@ std::int64_t read_coarse_timer() {
     return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1'000'000;
 }
 
-TimerInfo describe_fast_timer() {
-    const TscInfo tsc = read_tsc_info();
-    const std::string source = current_clocksource();
+TimerInfo describe_fast_timer(const TscInfo& tsc) {
+    const std::string source = current_clocksource("/");
     std::int64_t tsc_frequency = tsc.tsc_frequency;
     if (source == "tsc" && tsc_frequency == 0) tsc_frequency = calibrate_tsc();
     TimerInfo info;

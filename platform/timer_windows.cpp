@@ -40,13 +40,13 @@ std::int64_t read_fast_timer() {
 
 std::int64_t read_coarse_timer() { return static_cast<std::int64_t>(GetTickCount64()); }
 
-TimerInfo describe_fast_timer() {
+TimerInfo describe_fast_timer(const TscInfo& tsc) {
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
     TimerInfo info;
     info.report_frequency = frequency.QuadPart;
     info.underlying_frequency = frequency.QuadPart;
-    info.source = classify_fast_timer(frequency.QuadPart, read_tsc_info());
+    info.source = classify_fast_timer(frequency.QuadPart, tsc);
     return info;
 }
 

@@ -248,7 +248,7 @@ std::uint32_t core_count(const Topology& topology) {
         for (const Llc& llc : node.llcs) count += static_cast<std::uint32_t>(llc.cores.size());
     }
     if (topology.nodes.empty()) {
-        // The library may not know either; one worker is still a run.
+        // The standard library may not know either; one worker is still a run.
         count = std::max(1u, std::thread::hardware_concurrency());
     }
     return count;

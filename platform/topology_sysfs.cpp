@@ -1,15 +1,14 @@
 // Neutral topology records from a Linux sysfs tree. Plain file reading, so
 // it builds everywhere; only the Linux backend points it at "/".
 #include <algorithm>
-#include <fstream>
 #include <map>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "platform/system_files.hpp"
 #include "platform/text_fields.hpp"
 #include "platform/topology.hpp"
 
@@ -22,15 +21,6 @@ namespace fs = std::filesystem;
 constexpr std::uint32_t max_cpu_number = 65535;
 
 using CpuList = std::vector<std::uint32_t>;  // ascending, no repeats
-
-std::optional<std::string> read_file(const fs::path& path) {
-    std::ifstream in(path);
-    if (!in) return std::nullopt;
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad()) return std::nullopt;
-    return text.str();
-}
 
 using text_fields::trim;
 
@@ -58,13 +48,13 @@ std::optional<CpuList> parse_cpu_list(std::string_view text) {
 }
 
 std::optional<CpuList> read_cpu_list(const fs::path& path) {
-    const auto text = read_file(path);
+    const auto text = read_small_file(path);
     if (!text) return std::nullopt;
     return parse_cpu_list(*text);
 }
 
 std::optional<std::uint32_t> read_number(const fs::path& path) {
-    const auto text = read_file(path);
+    const auto text = read_small_file(path);
     if (!text) return std::nullopt;
     return parse_number(trim(*text));
 }

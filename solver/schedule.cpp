@@ -7,19 +7,8 @@
 namespace nembo {
 
 const char* schedule_name(Schedule schedule) {
-    switch (schedule) {
-    case Schedule::plain:
-        return "plain";
-    case Schedule::prefetch:
-        return "prefetch";
-    case Schedule::groups:
-        return "groups";
-    case Schedule::groups_prefetch:
-        return "groups+prefetch";
-    case Schedule::groups_l2_prefetch:
-        return "groups+l2prefetch";
-    }
-    return "plain";
+    const auto row = static_cast<std::uint32_t>(schedule);
+    return row < schedule_count ? schedule_table[row].name : "unknown";
 }
 
 std::uint64_t calibration_planes(std::uint64_t edge) {
@@ -56,7 +45,7 @@ ScheduleChoice choose_schedule(const double* times, std::uint32_t rounds) {
         const std::uint32_t mid = used / 2;
         choice.relative[s] = used % 2 == 1 ? column[mid] : 0.5 * (column[mid - 1] + column[mid]);
         if (choice.relative[s] < choice.relative[static_cast<std::uint32_t>(choice.picked)]) {
-            choice.picked = static_cast<Schedule>(s);
+            choice.picked = schedule_table[s].schedule;
         }
     }
     return choice;

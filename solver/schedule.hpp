@@ -5,6 +5,11 @@
 // few candidate schedules and each workload times them on its own grid at the
 // end of its initialisation, then keeps the fastest (see choose_schedule).
 //
+// The schedules are one table, schedule_table: the calibration, the names,
+// the tests and the benchmark read it, and the kernels' dispatch
+// (with_schedule in solver/kernels/schedules.hpp) does not compile unless
+// its cases are the table's schedules.
+//
 // This header holds plain data only, so the instruction-set builds may
 // include it; the functions are baseline code in schedule.cpp.
 #include <cstdint>
@@ -28,9 +33,37 @@ enum class Schedule : std::uint32_t {
     groups_l2_prefetch,
 };
 
-inline constexpr std::uint32_t schedule_count = 5;
+struct ScheduleRow {
+    Schedule schedule;
+    const char* name;
+};
 
-// "plain", "prefetch", "groups", "groups+prefetch", "groups+l2prefetch".
+// The schedules in the order of their enumerators, which is the order in
+// which the calibration times them and the benchmark lists them. Adding a
+// schedule is a new enumerator, its row here and its case in with_schedule
+// (solver/kernels/schedules.hpp).
+inline constexpr ScheduleRow schedule_table[] = {
+    {Schedule::plain, "plain"},
+    {Schedule::prefetch, "prefetch"},
+    {Schedule::groups, "groups"},
+    {Schedule::groups_prefetch, "groups+prefetch"},
+    {Schedule::groups_l2_prefetch, "groups+l2prefetch"},
+};
+inline constexpr std::uint32_t schedule_count = sizeof(schedule_table) / sizeof(schedule_table[0]);
+
+// Row i holds the enumerator of value i, so an enumerator is its row's index,
+// and the last row holds the last enumerator (named here: a new last one
+// takes its place): each enumerator once, in order.
+constexpr bool schedule_rows_follow_the_enumeration() {
+    for (std::uint32_t i = 0; i < schedule_count; ++i) {
+        if (schedule_table[i].schedule != static_cast<Schedule>(i)) return false;
+    }
+    return schedule_table[schedule_count - 1].schedule == Schedule::groups_l2_prefetch;
+}
+static_assert(schedule_rows_follow_the_enumeration(), "one row per Schedule enumerator, in their order");
+
+// The schedule's name from its row; "unknown" for a value that is no
+// enumerator (never another schedule's name).
 const char* schedule_name(Schedule schedule);
 
 // How the calibration went: each candidate's median over the rounds of its

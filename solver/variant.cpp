@@ -68,21 +68,10 @@ class SolverBase : public Workload {
 public:
     explicit SolverBase(std::uint32_t index) noexcept : Workload(index) {}
 
-    ~SolverBase() override {
-        if (grid_ready) {
-            release_cells(grid.h);
-            release_cells(grid.e);
-        }
-    }
-
+    // The grid owns its storage: assigning a fresh grid releases the old
+    // one's H, then E, and so does the grid's destructor.
     MaybeError allocate(const GridParams& params) override {
-        YeeGrid fresh(params);
-        if (grid_ready) {
-            release_cells(grid.h);
-            release_cells(grid.e);
-            grid_ready = false;
-        }
-        grid = static_cast<YeeGrid&&>(fresh);
+        grid = YeeGrid(params);
         grid_ready = true;
         if (no_storage(grid)) return MaybeError("field allocation failed");
         return MaybeError();
@@ -122,7 +111,7 @@ public:
             // first on caches the previous round left.
             for (std::uint32_t k = 0; k < schedule_count; ++k) {
                 const std::uint32_t s = (rounds + k) % schedule_count;
-                const Schedule candidate = static_cast<Schedule>(s);
+                const Schedule candidate = schedule_table[s].schedule;
                 const double t0 = schedule_clock_seconds();
                 sweep_h_planes(grid.h.cells, grid.h.edge, grid.e.cells, n, grid.h_coef, candidate, 1, 1 + planes);
                 sweep_e_planes(grid.e.cells, n, grid.h.cells, grid.h.edge, grid.e_coef, candidate, 2, 2 + planes);
@@ -174,7 +163,6 @@ public:
 
         free(node_reference);
         node_reference = nullptr;
-        node_count = 0;
         lattice = 0;
         // h = n / 16 - 2 nodes per axis. Grids below size 48 have none (the
         // unsigned subtraction would wrap to a lattice far outside the grid).
@@ -185,7 +173,6 @@ public:
             node_reference = static_cast<double*>(malloc(count * sizeof(double)));
         }
         if (node_reference == nullptr) return MaybeError("allocation failed for validation buffer");
-        node_count = count;
         lattice = h;
 
         for (std::uint64_t a = 0; a < h; ++a) {
@@ -229,9 +216,8 @@ public:
     }
 
     double initial_energy = 0.0;
-    double* node_reference = nullptr;  // malloc'd, node_count elements
-    std::uint64_t node_count = 0;
-    std::uint64_t lattice = 0;  // nodes per axis
+    double* node_reference = nullptr;  // malloc'd, lattice^3 elements
+    std::uint64_t lattice = 0;         // nodes per axis
 };
 
 class SoftGaussian final : public SolverBase {
@@ -338,7 +324,7 @@ WorkloadProbe probe_workload(Workload& workload) {
     if (StandingWave* wave = dynamic_cast<StandingWave*>(&base)) {
         probe.initial_energy = &wave->initial_energy;
         probe.node_reference = &wave->node_reference;
-        probe.node_count = &wave->node_count;
+        probe.lattice = &wave->lattice;
     } else if (SoftGaussian* source = dynamic_cast<SoftGaussian*>(&base)) {
         probe.injected_energy = &source->injected_energy;
     }

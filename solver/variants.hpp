@@ -24,10 +24,10 @@ struct RatioRow {
 struct WorkloadProbe {
     YeeGrid* grid;
     bool* grid_ready;
-    double* initial_energy;   // standing wave
-    double** node_reference;  // standing wave, *node_count elements
-    std::uint64_t* node_count;
-    double* injected_energy;  // soft Gaussian
+    double* initial_energy;        // standing wave
+    double** node_reference;       // standing wave, (*lattice)^3 elements
+    const std::uint64_t* lattice;  // standing wave, nodes per axis
+    double* injected_energy;       // soft Gaussian
 };
 
 #define NEMBO_VARIANT_EXPORTS                                                          \

@@ -18,6 +18,7 @@ RunOutcome outcome_of(std::vector<ThreadResult> results, std::uint64_t size = 19
     outcome.isa = "sse2";
     outcome.size = size;
     outcome.duration_s = duration;
+    outcome.cpu_brand = read_cpu_brand();
     return outcome;
 }
 

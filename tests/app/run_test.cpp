@@ -2,9 +2,11 @@
 // texts are the workers' own, and nobody is left waiting at the barrier.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <limits>
+#include <optional>
 #include <thread>
 
 #include "app/results.hpp"
@@ -261,6 +263,110 @@ TEST(Run, InstructionSetCheckWarnsOrAborts) {
         EXPECT_EQ(outcome.results.size(), 1u);
         EXPECT_EQ(io.err(), warning);
         EXPECT_NE(io.out().find("running with 1 thread (os)\n"), std::string::npos);
+    }
+}
+
+// Two real processors as their CPUID answers them (the leaves a run reads,
+// from each one's dump, processor 0), with the XCR0 their systems set.
+CpuidTable ryzen_9_9950x() {
+    CpuidTable t;
+    t.set(0, 0, {0x00000010, 0x68747541, 0x444D4163, 0x69746E65})
+        .set(1, 0, {0x00B40F40, 0x00200800, 0x7ED8320B, 0x178BFBFF})
+        .set(7, 0, {0x00000001, 0xF1BF97AB, 0x19405FCE, 0x10000110})
+        .set(7, 1, {0x00000030, 0, 0, 0})
+        .set(0x80000000, 0, {0x80000028, 0x68747541, 0x444D4163, 0x69746E65})
+        .set(0x80000001, 0, {0x00B40F40, 0x00000000, 0x75C237FF, 0x2FD3FBFF})
+        .set(0x80000002, 0, {0x20444D41, 0x657A7952, 0x2039206E, 0x30353939})
+        .set(0x80000003, 0, {0x36312058, 0x726F432D, 0x72502065, 0x7365636F})
+        .set(0x80000004, 0, {0x20726F73, 0x20202020, 0x20202020, 0x00202020})
+        .set(0x80000007, 0, {0x00000000, 0x0000003B, 0x00000000, 0x00006599})
+        .set_xcr0(0x2E7);
+    return t;
+}
+
+CpuidTable core_i7_6500u() {
+    CpuidTable t;
+    t.set(0, 0, {0x00000016, 0x756E6547, 0x6C65746E, 0x49656E69})
+        .set(1, 0, {0x000406E3, 0x00100800, 0x7FFAFBBF, 0xBFEBFBFF})
+        .set(7, 0, {0x00000000, 0x029C67AF, 0x00000000, 0x00000000})
+        .set(0x15, 0, {0x00000002, 0x000000D8, 0x00000000, 0x00000000})
+        .set(0x16, 0, {0x00000A28, 0x00000C1C, 0x00000064, 0x00000000})
+        .set(0x80000000, 0, {0x80000008, 0, 0, 0})
+        .set(0x80000001, 0, {0x00000000, 0x00000000, 0x00000121, 0x2C100000})
+        .set(0x80000002, 0, {0x65746E49, 0x2952286C, 0x726F4320, 0x4D542865})
+        .set(0x80000003, 0, {0x37692029, 0x3035362D, 0x43205530, 0x40205550})
+        .set(0x80000004, 0, {0x352E3220, 0x7A484730, 0x00000000, 0x00000000})
+        .set(0x80000007, 0, {0x00000000, 0x00000000, 0x00000000, 0x00000100})
+        .set_xcr0(0x7);
+    return t;
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    for (std::size_t begin = 0; begin < text.size();) {
+        const std::size_t end = text.find('\n', begin);
+        lines.push_back(text.substr(begin, end - begin));
+        begin = end == std::string::npos ? text.size() : end + 1;
+    }
+    return lines;
+}
+
+// The whole run on an imagined processor, on any host: the run names it
+// first and last, lists its features, checks the instruction set against
+// it and applies the timer rule to it.
+TEST(Run, ImaginedProcessorsNameTheRunAndDecideItsChecks) {
+    struct Case {
+        const char* name;
+        CpuidTable table;
+        std::string brand;
+        bool timer_compliant;  // an Intel processor of model 0x4E or later passes with a TSC
+        bool has_avx512f;
+    };
+    const Case cases[] = {
+        {"Ryzen 9 9950X", ryzen_9_9950x(), "AMD Ryzen 9 9950X 16-Core Processor" + std::string(12, ' '), false, true},
+        {"Core i7-6500U", core_i7_6500u(), "Intel(R) Core(TM) i7-6500U CPU @ 2.50GHz", true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const MachineFacts facts = read_machine_facts(c.table, false);
+        Fixture fx(1);
+        const RunEnvironment scripted = fx.env;
+        fx.env = RunEnvironment::system(facts);
+        fx.env.create_workload = scripted.create_workload;
+        // This system's fast timer, which the workers read, named a TSC
+        // whatever it is: the rule then depends on the processor alone.
+        fx.env.describe_fast_timer = [] {
+            TimerInfo fast = describe_fast_timer();
+            fast.source = TimerSource::tsc;
+            return fast;
+        };
+
+        RunParameters params = fx.params();
+        params.isa = "avx512f";
+        params.strict_isa_check = true;
+        params.bypass_timer_check = true;
+        std::optional<double> score;
+        CapturedOutput io;
+        const RunOutcome outcome = execute_run(params, fx.env);
+        if (!outcome.results.empty()) score = report_results(outcome);
+        const std::vector<std::string> out = lines_of(io.out());
+        ASSERT_GE(out.size(), 2u);
+        EXPECT_EQ(out[0], c.brand);
+        EXPECT_EQ(out[1], cpu_feature_list(facts.features));
+        EXPECT_EQ(io.err().find("Fast timer is not compliant") == std::string::npos, c.timer_compliant) << io.err();
+        if (!c.has_avx512f) {
+            EXPECT_NE(io.err().find("isa support check failed; aborting"), std::string::npos) << io.err();
+            EXPECT_TRUE(outcome.results.empty());
+            continue;
+        }
+        ASSERT_TRUE(score.has_value()) << io.err();
+        // The result's last lines: the title, the processor, the score (then
+        // the box that says the options are not for submission).
+        const auto final_line = std::find_if(out.begin(), out.end(),
+                                             [](const std::string& line) { return line.starts_with("final score: "); });
+        ASSERT_TRUE(final_line - out.begin() >= 2 && final_line != out.end()) << io.out();
+        EXPECT_EQ(*(final_line - 2), "nembo v" NEMBO_VERSION " standing_wave 64^3 grid avx512f");
+        EXPECT_EQ(*(final_line - 1), c.brand);
     }
 }
 

@@ -5,7 +5,9 @@
 #include <string>
 #include <unistd.h>
 
+#include "platform/system_files.hpp"
 #include "platform/system_limits.hpp"
+#include "platform/timer.hpp"
 #include "tests/support/fake_root.hpp"
 
 namespace nembo {
@@ -114,6 +116,35 @@ TEST(ThreadLimit, SmallestOfKernelUserAndCgroupLimits) {
     EXPECT_EQ(read_thread_limit(root.path()), 4000u);
     root.write("sys/fs/cgroup/ci/pids.max", "max\n");
     EXPECT_EQ(read_thread_limit(root.path()), 192740u);
+}
+
+// One policy for every reader of /proc and /sys: a file that is missing,
+// unreadable or too large gives no answer; first lines lose their blanks.
+TEST(SystemFiles, OnePolicyForEveryReader) {
+    FakeRoot root;
+    root.write("clock/current_clocksource", "kvm-clock \n");
+    root.write("big", std::string((std::size_t{1} << 20) + 1, 'x'));
+    root.write("exact", std::string(std::size_t{1} << 20, 'y'));
+    root.write("meminfo", "HugePages_Total:      16\nHugepagesize:       2048 kB\nBroken:   12x kB\n");
+    EXPECT_EQ(read_first_line(root.path() / "clock/current_clocksource"), "kvm-clock");
+    EXPECT_FALSE(read_small_file(root.path() / "missing").has_value());
+    EXPECT_FALSE(read_small_file(root.path() / "clock").has_value()) << "a folder is no file";
+    EXPECT_FALSE(read_small_file(root.path() / "big").has_value()) << "cut short would be wrong";
+    EXPECT_EQ(read_small_file(root.path() / "exact").value_or("").size(), std::size_t{1} << 20);
+    const std::string info = *read_small_file(root.path() / "meminfo");
+    EXPECT_EQ(meminfo_value(info, "HugePages_Total"), 16u);
+    EXPECT_EQ(meminfo_value(info, "Hugepagesize"), 2048u * 1024);
+    EXPECT_FALSE(meminfo_value(info, "Broken").has_value());
+    EXPECT_FALSE(meminfo_value(info, "HugePages").has_value()) << "a name is matched whole";
+}
+
+TEST(SystemFiles, ClocksourceUnderARoot) {
+    FakeRoot root;
+    EXPECT_EQ(current_clocksource(root.path()), "") << "unreadable: no name";
+    root.write("sys/devices/system/clocksource/clocksource0/current_clocksource", "tsc\n");
+    EXPECT_EQ(current_clocksource(root.path()), "tsc");
+    EXPECT_EQ(clocksource_frequency(current_clocksource(root.path()), 2'600'000'000), 2'600'000'000);
+    EXPECT_FALSE(current_clocksource("/").empty()) << "this kernel names its clocksource";
 }
 
 TEST(ThreadLimit, ThisMachineHasOne) {

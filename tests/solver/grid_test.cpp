@@ -136,6 +136,44 @@ TEST(Grid, MovesTransferStorageAndAssignmentFreesTheOldStorage) {
     EXPECT_EQ(live_cell_blocks(), live_before + 1);
 }
 
+// A grid owns both blocks: a move takes them with the grid's constants and
+// leaves the source empty, an assignment releases the target's own blocks
+// first (the workloads re-allocate this way), assigning a grid to itself
+// keeps its storage, and the destructor releases both.
+TEST(Grid, GridMovesTransferBothBlocksAndReleaseTheReplacedOnes) {
+    const std::uint64_t live_before = live_cell_blocks();
+    const bool large_pages = false;
+    {
+        YeeGrid first(GridParams{large_pages, 8, 0.01});
+        Cell* const e = first.e.cells;
+        Cell* const h = first.h.cells;
+        YeeGrid second(std::move(first));
+        EXPECT_EQ(second.e.cells, e);
+        EXPECT_EQ(second.h.cells, h);
+        EXPECT_EQ(second.h.lead, h_block_lead);
+        EXPECT_EQ(second.e_coef, 0.5);
+        EXPECT_EQ(first.e.cells, nullptr);  // NOLINT(bugprone-use-after-move): the moved-from state is defined
+        EXPECT_EQ(first.h.cells, nullptr);
+        EXPECT_EQ(live_cell_blocks(), live_before + 2);
+
+        YeeGrid third(GridParams{large_pages, 4, 0.02});
+        EXPECT_EQ(live_cell_blocks(), live_before + 4);
+        third = std::move(second);
+        EXPECT_EQ(live_cell_blocks(), live_before + 2);
+        EXPECT_EQ(third.e.cells, e);
+        EXPECT_EQ(third.h.cells, h);
+        EXPECT_EQ(third.e.edge, 10u);
+        EXPECT_EQ(third.dx, 0.01);
+
+        YeeGrid& same = third;
+        third = std::move(same);
+        EXPECT_EQ(third.e.cells, e);
+        EXPECT_EQ(third.h.cells, h);
+        EXPECT_EQ(live_cell_blocks(), live_before + 2);
+    }
+    EXPECT_EQ(live_cell_blocks(), live_before);
+}
+
 TEST(Grid, RefusedRequestsLeaveTheBlockEmpty) {
     const std::uint64_t live_before = live_cell_blocks();
     FieldBlock block;

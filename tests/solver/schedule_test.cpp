@@ -1,6 +1,6 @@
-// Sweep schedules: every schedule gives every build's fields bit for bit the
-// same, the calibration leaves the fields as the workload set them up, and
-// the choice and slab rules.
+// Sweep schedules: every schedule of the table gives every build's fields bit
+// for bit the same, the calibration times each of them and leaves the fields
+// as the workload set them up, the choice and slab rules, and the names.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -19,10 +19,6 @@ using solver_test::bit_identical;
 using solver_test::make_allocated;
 using solver_test::runnable;
 using solver_test::snapshot;
-
-constexpr Schedule all_schedules[] = {Schedule::plain, Schedule::prefetch, Schedule::groups,
-                                      Schedule::groups_prefetch, Schedule::groups_l2_prefetch};
-static_assert(sizeof(all_schedules) / sizeof(all_schedules[0]) == schedule_count);
 
 // The driven soft Gaussian, stepped with one forced schedule. Size 64 sweeps
 // 63 planes: fifteen four-plane groups and three planes left over, which the
@@ -53,11 +49,11 @@ TEST_P(EverySchedule, GivesTheSameFieldsInThisBuild) {
     std::vector<Cell> plain_e, plain_h;
     const std::uint64_t steps = solver_test::steps_in_this_build(100);
     run_soft_gaussian(isa, Schedule::plain, steps, plain_e, plain_h);
-    for (Schedule schedule : all_schedules) {
-        if (schedule == Schedule::plain) continue;
-        SCOPED_TRACE(schedule_name(schedule));
+    for (const ScheduleRow& row : schedule_table) {
+        if (row.schedule == Schedule::plain) continue;
+        SCOPED_TRACE(row.name);
         std::vector<Cell> e, h;
-        run_soft_gaussian(isa, schedule, steps, e, h);
+        run_soft_gaussian(isa, row.schedule, steps, e, h);
         EXPECT_TRUE(bit_identical(e, plain_e));
         EXPECT_TRUE(bit_identical(h, plain_h));
     }
@@ -114,6 +110,40 @@ TEST(Schedules, CalibrationLeavesTheFieldsAsSetUp) {
         EXPECT_EQ(wrong, 0u);
     }
 }
+
+// Every schedule of the table is a candidate: one the calibration never ran
+// would keep a time of zero, and so a relative figure of zero that always
+// wins.
+TEST(Schedules, CalibrationTimesEveryScheduleOfTheTable) {
+    auto made = make_allocated("soft_gaussian", "sse2", 64);
+    ASSERT_NE(made.workload, nullptr);
+    ASSERT_FALSE(made.workload->initialize().has_error());
+    const ScheduleChoice choice = made.build->schedule_calibration(*made.workload);
+    for (const ScheduleRow& row : schedule_table) {
+        EXPECT_GT(choice.relative[static_cast<std::uint32_t>(row.schedule)], 0.0) << row.name;
+    }
+}
+
+// A value in no row of the table is no schedule: a step forced to it fails
+// and says so, rather than sweeping under some other schedule; the last row
+// still steps.
+TEST(Schedules, AValueOutsideTheTableFailsTheStep) {
+    for (std::string_view isa : all_isas) {
+        if (!runnable(isa)) continue;
+        SCOPED_TRACE(std::string(isa));
+        auto made = make_allocated("soft_gaussian", isa, 16, 4);
+        ASSERT_NE(made.workload, nullptr);
+        ASSERT_FALSE(made.workload->initialize().has_error());
+        made.build->use_schedule(*made.workload, static_cast<Schedule>(schedule_count));
+        EXPECT_EQ(made.workload->step().text(), "solver H step error in thread 4");
+        made.build->use_schedule(*made.workload, schedule_table[schedule_count - 1].schedule);
+        EXPECT_FALSE(made.workload->step().has_error());
+    }
+}
+
+// The choice tests below write out five times a round, one per schedule of
+// the table: a schedule more needs its column in each of them.
+static_assert(schedule_count == 5, "the choice tests' rounds have one time per schedule");
 
 TEST(Schedules, ChoiceIsTheBestMedianRelativeToEachRound) {
     // groups is 10% faster than plain throughout. Round 1 ran three times
@@ -175,6 +205,20 @@ TEST(Schedules, NamesAreDistinct) {
     EXPECT_STREQ(schedule_name(Schedule::groups), "groups");
     EXPECT_STREQ(schedule_name(Schedule::groups_prefetch), "groups+prefetch");
     EXPECT_STREQ(schedule_name(Schedule::groups_l2_prefetch), "groups+l2prefetch");
+}
+
+// The benchmark's tables, its JSON rows and the picks it reports tell the
+// schedules apart by name alone; and a value that is no schedule is not
+// named as one.
+TEST(Schedules, TheTableNamesEachScheduleOnceAndNoOtherValue) {
+    for (std::uint32_t i = 0; i < schedule_count; ++i) {
+        EXPECT_STRNE(schedule_table[i].name, "unknown");
+        for (std::uint32_t j = i + 1; j < schedule_count; ++j) {
+            EXPECT_STRNE(schedule_table[i].name, schedule_table[j].name);
+        }
+    }
+    EXPECT_STREQ(schedule_name(static_cast<Schedule>(schedule_count)), "unknown");
+    EXPECT_STREQ(schedule_name(static_cast<Schedule>(UINT32_MAX)), "unknown");
 }
 
 }  // namespace

@@ -61,6 +61,11 @@ inline constexpr std::array<std::string_view, isa_variant_count> all_isas = [] {
     return names;
 }();
 
+// The standing wave's node count: its lattice's nodes per axis, cubed.
+inline std::uint64_t node_count(const WorkloadProbe& probe) {
+    return *probe.lattice * *probe.lattice * *probe.lattice;
+}
+
 // A workload of one build, allocated (heap storage) for the given size.
 struct Allocated {
     std::unique_ptr<Workload> workload;
