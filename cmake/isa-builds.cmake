@@ -94,6 +94,14 @@ function(nembo_isa_object objects_var target build source namespace)
   if(CMAKE_CROSSCOMPILING)
     list(APPEND compiler --target=x86_64-w64-mingw32)
   endif()
+  # The tree links GCC's sanitizer runtimes. Clang's ThreadSanitizer calls
+  # __tsan_memcpy, __tsan_memset and __tsan_memmove for memory intrinsics,
+  # which GCC 12's runtime does not have; without that instrumentation clang
+  # calls memcpy and memset, which the runtime intercepts, and writes small
+  # fixed-size ones inline, unchecked, as GCC does with memset.
+  if(NEMBO_SANITIZE MATCHES "thread")
+    list(APPEND compiler -mllvm -tsan-instrument-memintrinsics=0)
+  endif()
   set(options "$<TARGET_PROPERTY:${target},COMPILE_OPTIONS>")
   set(definitions "$<TARGET_PROPERTY:${target},COMPILE_DEFINITIONS>")
   set(includes "$<TARGET_PROPERTY:${target},INCLUDE_DIRECTORIES>")
