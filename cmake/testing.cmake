@@ -30,8 +30,9 @@ endif()
 # GoogleTest's headers and templates are then compiled once per program, not
 # once per file, which halves the tests' build. Names at namespace scope,
 # anonymous namespaces included, must therefore differ between the files of
-# one program. Sources with flags of their own (the kernels' instruction-set
-# files) stay units of their own.
+# one program. Sources with flags of their own stay units of their own; the
+# kernels' instruction-set copies are object libraries of their own
+# (cmake/isa-builds.cmake).
 function(nembo_add_test name)
   cmake_parse_arguments(T "BOUNDED;SERIAL" "SHARDS" "SOURCES;LIBS;LABELS" ${ARGN})
   if(T_BOUNDED)

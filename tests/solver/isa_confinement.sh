@@ -1,28 +1,45 @@
 #!/bin/sh
-# isa_confinement.sh OBJDUMP PROGRAM
+# isa_confinement.sh OBJDUMP PROGRAM WIDE_BUILDS APX_BUILDS
 #
 # Disassembles PROGRAM and fails when an AVX, AVX-512 or APX instruction
-# appears in a function outside the solver's instruction-set builds (the
-# namespaces nembo::isa_avx, isa_fma, isa_fma_apx, isa_avx512, isa_avx512vl),
-# or when the fma-apx build holds no APX encoding at all. Baseline code must
-# run on any x86-64 processor; the usual culprit is an inline function or
-# template that a build compiled for a wider set and the linker then shared.
+# appears in a function outside the solver's instruction-set builds compiled
+# for more than baseline x86-64 (the namespaces nembo::isa_<build> of
+# WIDE_BUILDS, a space-separated list), or when a build of APX_BUILDS holds no
+# APX encoding at all. Both lists come from cmake/isa-builds.cmake. Baseline
+# code must run on any x86-64 processor; the usual culprit is an inline
+# function or template that a build compiled for a wider set and the linker
+# then shared.
 set -eu
 objdump=$1
 program=$2
+wide_builds=$3
+apx_builds=$4
 
 if [ ! -f "$program" ]; then
     echo "skipped: $program is not built"
     exit 77
 fi
 
-"$objdump" -d --no-show-raw-insn -C "$program" | awk '
-# A function template demangles with its return type first ("bool nembo::...").
-function exempt(name) {
-    return name ~ /^([A-Za-z_][A-Za-z0-9_]* )?nembo::isa_(avx|fma|fma_apx|avx512|avx512vl)::/
+"$objdump" -d --no-show-raw-insn -C "$program" | awk -v wide="$wide_builds" -v apx_builds="$apx_builds" '
+BEGIN {
+    gsub(/ +/, "|", wide)
+    n = split(apx_builds, apx_list, / +/)
+    for (i = 1; i <= n; i++) apx_lines[apx_list[i]] = 0
+}
+# The build whose namespace holds the function, or "". A function template
+# demangles with its return type first ("bool nembo::...").
+function build_of(name,    b) {
+    if (!match(name, /^([A-Za-z_][A-Za-z0-9_]* )?nembo::isa_[A-Za-z0-9_]+::/)) return ""
+    b = substr(name, RSTART, RLENGTH - 2)
+    sub(/^.*nembo::isa_/, "", b)
+    return b
+}
+function exempt(name,    b) {
+    b = build_of(name)
+    return b != "" && ("|" wide "|") ~ ("\\|" b "\\|")
 }
 function apx(line) {
-    return line ~ /%r(1[6-9]|2[0-9]|3[01])[bwd]?([^0-9]|$)/ || line ~ /\{nf\}|\{evex\}/ || line ~ /(^|[ \t])(push2|pop2)p?[ \t]/
+    return line ~ /%r(1[6-9]|2[0-9]|3[01])[bwd]?([^0-9]|$)/ || line ~ /\{nf\}|\{evex\}/ || line ~ /(^|[ \t])(push2p?|pop2p?|pushp|popp)[ \t]/
 }
 function vector(mnemonic, operands) {
     if (operands ~ /%zmm|%k[0-7]([^0-9]|$)/) return 1
@@ -49,7 +66,7 @@ function vector(mnemonic, operands) {
     }
     operands = line
     sub(/^[^ \t]*[ \t]*/, "", operands)
-    if (name ~ /^nembo::isa_fma_apx::/ && apx(line)) apx_in_variant++
+    if (apx(line) && (build_of(name) in apx_lines)) apx_lines[build_of(name)]++
     if (!exempt(name) && (vector(mnemonic, operands) || apx(line))) {
         bad++
         if (bad <= 40) printf "outside the instruction-set builds: <%s>: %s\n", name, line
@@ -65,10 +82,14 @@ END {
         printf "%d wide-instruction lines outside the instruction-set builds\n", bad
         status = 1
     }
-    if (apx_in_variant == 0) {
-        print "the fma-apx build contains no APX encoding"
-        status = 1
+    apx_total = 0
+    for (b in apx_lines) {
+        if (apx_lines[b] == 0) {
+            printf "the %s build contains no APX encoding\n", b
+            status = 1
+        }
+        apx_total += apx_lines[b]
     }
-    if (status == 0) printf "ok: %d functions in instruction-set builds, %d APX lines in fma-apx\n", variant_functions, apx_in_variant
+    if (status == 0) printf "ok: %d functions in instruction-set builds, %d APX lines in %s\n", variant_functions, apx_total, apx_builds
     exit status
 }'

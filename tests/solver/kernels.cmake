@@ -1,24 +1,23 @@
-# The fused field-update kernels. Each kernel build is compiled in its own
-# translation unit with its instruction-set flags; the test bodies and the
-# scalar reference stay baseline code. Included from tests/solver/CMakeLists.txt.
+# The kernel tests of the instruction-set builds. kernels_build.cpp is
+# compiled once per row of cmake/isa-builds.cmake, with that row's flags and
+# compiler, into nembo::test_<build>; the test bodies and the scalar reference
+# stay baseline code. kernel_builds.inc gives kernels_test.cpp a case per
+# --isa name of each row. Included from tests/solver/CMakeLists.txt.
 set(_kernels_dir ${CMAKE_CURRENT_LIST_DIR})
+set(_kernel_objects "")
+set(_kernel_cases "")
+foreach(_build IN LISTS NEMBO_ISA_BUILDS)
+  nembo_isa_object(_objects kernels_test_${_build} ${_build} ${_kernels_dir}/kernels_build.cpp test_${_build})
+  list(APPEND _kernel_objects ${_objects})
+  foreach(_isa IN LISTS NEMBO_ISA_${_build}_ISAS)
+    string(APPEND _kernel_cases "NEMBO_KERNEL_BUILD(${_build}, ${NEMBO_ISA_${_build}_KERNELS}, \"${_isa}\")\n")
+  endforeach()
+endforeach()
+file(CONFIGURE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/kernel_builds.inc
+  CONTENT "// Written by tests/solver/kernels.cmake from cmake/isa-builds.cmake.\n${_kernel_cases}" @ONLY)
+
 nembo_add_test(kernels_test
-  SOURCES ${_kernels_dir}/kernels_test.cpp ${_kernels_dir}/kernels_reference.cpp
-          ${_kernels_dir}/kernels_fma.cpp ${_kernels_dir}/kernels_avx512.cpp
-          ${_kernels_dir}/kernels_avx512vl.cpp
+  SOURCES ${_kernels_dir}/kernels_test.cpp ${_kernels_dir}/kernels_reference.cpp ${_kernel_objects}
+  LIBS nembo_solver
   LABELS solver)
-set(_kernels_unaligned_spills "")
-if(WIN32)
-  # Win64 keeps the stack 16-byte aligned only; GCC may spill 256/512-bit
-  # registers with aligned moves, so have the assembler emit unaligned ones.
-  set(_kernels_unaligned_spills -Wa,-muse-unaligned-vector-move)
-endif()
-set_source_files_properties(${_kernels_dir}/kernels_fma.cpp PROPERTIES
-  COMPILE_OPTIONS "-mavx2;-mfma;${_kernels_unaligned_spills}"
-  COMPILE_DEFINITIONS NEMBO_VARIANT=test_fma)
-set_source_files_properties(${_kernels_dir}/kernels_avx512.cpp PROPERTIES
-  COMPILE_OPTIONS "-mavx512f;${_kernels_unaligned_spills}"
-  COMPILE_DEFINITIONS NEMBO_VARIANT=test_avx512)
-set_source_files_properties(${_kernels_dir}/kernels_avx512vl.cpp PROPERTIES
-  COMPILE_OPTIONS "-mavx512f;-mavx512vl;${_kernels_unaligned_spills}"
-  COMPILE_DEFINITIONS NEMBO_VARIANT=test_avx512vl)
+target_include_directories(kernels_test PRIVATE ${CMAKE_CURRENT_BINARY_DIR})

@@ -1,7 +1,8 @@
 #pragma once
 // The kernel builds under test, each compiled in its own translation unit
-// with its instruction-set flags and exposed here through plain function
-// pointers, so that the test bodies themselves stay baseline code.
+// (kernels_build.cpp) with its instruction-set flags and exposed here through
+// plain function pointers, so that the test bodies themselves stay baseline
+// code.
 #include <cstdint>
 
 #include "solver/grid.hpp"
@@ -13,15 +14,9 @@ using SweepH = bool (*)(Cell* h, std::uint64_t h_edge, const Cell* e, std::uint6
 using SweepE = bool (*)(Cell* e, std::uint64_t e_edge, const Cell* h, std::uint64_t h_edge,
                         double coef);
 
-struct KernelShape {
-    const char* name;
-    bool (*supported)();  // this processor and OS can run the build
+struct KernelSweeps {
     SweepH sweep_h;
     SweepE sweep_e;
 };
-
-extern const KernelShape fma_shape;
-extern const KernelShape avx512_shape;
-extern const KernelShape avx512vl_shape;
 
 }  // namespace nembo::kernels_test

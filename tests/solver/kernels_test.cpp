@@ -1,6 +1,8 @@
-// The fused whole-cell kernels: signs and neighbours, fixed boundary layers,
-// pad lanes, degenerate edges, and bit-for-bit agreement with a scalar
-// reference and with each other. A build the processor cannot run is skipped.
+// The whole-cell kernels of every instruction-set build: signs and
+// neighbours, fixed boundary layers, pad lanes, degenerate edges, and bit-for-
+// bit agreement with a scalar reference and with each other. Each --isa name
+// is a case of its own, run with its build's kernels; a case the processor
+// cannot run is skipped.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -8,16 +10,34 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <ostream>
 #include <random>
 #include <string>
+#include <string_view>
 
+#include "solver/isa.hpp"
+#include "solver/variants.hpp"
 #include "tests/solver/kernels_shapes.hpp"
 #include "tests/solver/reference_sweeps.hpp"
+
+// kernel_builds.inc, which kernels.cmake writes from cmake/isa-builds.cmake,
+// has one NEMBO_KERNEL_BUILD(build, kernel header, "--isa name") per name.
+#define NEMBO_KERNEL_BUILD(build, kernels, isa)                \
+    namespace nembo::test_##build {                            \
+    extern const kernels_test::KernelSweeps kernel_sweeps;     \
+    }
+#include "kernel_builds.inc"
+#undef NEMBO_KERNEL_BUILD
 
 namespace nembo::kernels_test {
 namespace {
 
+// 0.5 makes the kernels' results easy to write down; its products are exact,
+// so it cannot tell a fused update from a separately rounded one.
 constexpr double coef = 0.5;
+// A coefficient whose products round, for the comparison with the reference.
+constexpr double rounding_coef = 0.3;
 
 std::uint64_t bits(double v) { return std::bit_cast<std::uint64_t>(v); }
 
@@ -111,24 +131,83 @@ std::string first_difference(TestBlock& actual, TestBlock& expected) {
     return "";
 }
 
-const KernelShape* const all_shapes[] = {&fma_shape, &avx512_shape, &avx512vl_shape};
+struct KernelBuild {
+    const char* isa;      // the --isa name
+    const char* build;    // its row of cmake/isa-builds.cmake
+    const char* kernels;  // the row's kernel header
+    const KernelSweeps* sweeps;
+    bool (*solver_update_h)(YeeGrid&);  // the same row's copy of the solver
+};
 
-class FusedKernels : public testing::TestWithParam<const KernelShape*> {
+void PrintTo(const KernelBuild& build, std::ostream* out) {
+    *out << build.isa << " (the " << build.build << " build)";
+}
+
+const KernelBuild kernel_builds[] = {
+#define NEMBO_KERNEL_BUILD(build, kernels, isa) \
+    {isa, #build, #kernels, &test_##build::kernel_sweeps, &isa_##build::update_h},
+#include "kernel_builds.inc"
+#undef NEMBO_KERNEL_BUILD
+};
+
+// How each kernel header rounds old + c * curl: the 128-bit shape (sse2, and
+// avx built from it) multiplies and adds separately, the others fuse.
+struct ShapeRounding {
+    std::string_view kernels;
+    solver_test::Rounding rounding;
+};
+constexpr ShapeRounding shape_roundings[] = {
+    {"sse2", solver_test::Rounding::separate},
+    {"fma", solver_test::Rounding::fused},
+    {"avx512", solver_test::Rounding::fused},
+    {"avx512vl", solver_test::Rounding::fused},
+};
+
+// The table of builds and solver/isa.hpp's table of variants agree: each
+// --isa name has exactly one case, with the build the program runs for it.
+TEST(KernelBuilds, EveryVariantHasTheCaseOfItsBuild) {
+    for (const IsaVariant& variant : isa_variants) {
+        SCOPED_TRACE(variant.name);
+        const KernelBuild* found = nullptr;
+        int cases = 0;
+        for (const KernelBuild& build : kernel_builds) {
+            if (variant.name == build.isa) {
+                found = &build;
+                ++cases;
+            }
+        }
+        ASSERT_EQ(cases, 1) << "cases in cmake/isa-builds.cmake";
+        EXPECT_EQ(found->solver_update_h, variant_functions(variant.isa).update_h)
+            << "the table lists it under " << found->build << ", the program runs another build";
+    }
+    EXPECT_EQ(std::size(kernel_builds), isa_variant_count);
+}
+
+class Kernels : public testing::TestWithParam<KernelBuild> {
 protected:
     void SetUp() override {
-        if (!GetParam()->supported()) {
-            GTEST_SKIP() << GetParam()->name << " is not supported by this processor";
+        const MaybeError support = check_isa_support(GetParam().isa);
+        if (support.has_error()) {
+            std::string reason = support.text();  // a line per missing feature
+            while (!reason.empty() && reason.back() == '\n') {
+                reason.pop_back();
+            }
+            for (std::size_t at = reason.find('\n'); at != std::string::npos; at = reason.find('\n', at)) {
+                reason.replace(at, 1, ", ");
+            }
+            GTEST_SKIP() << GetParam().isa << " (the " << GetParam().build
+                         << " build) cannot run here: " << reason;
         }
     }
-    bool sweep_h(TestBlock& h, TestBlock& e) {
-        return GetParam()->sweep_h(h.cells(), h.edge(), e.cells(), e.edge(), coef);
+    bool sweep_h(TestBlock& h, TestBlock& e, double c = coef) {
+        return GetParam().sweeps->sweep_h(h.cells(), h.edge(), e.cells(), e.edge(), c);
     }
-    bool sweep_e(TestBlock& e, TestBlock& h) {
-        return GetParam()->sweep_e(e.cells(), e.edge(), h.cells(), h.edge(), coef);
+    bool sweep_e(TestBlock& e, TestBlock& h, double c = coef) {
+        return GetParam().sweeps->sweep_e(e.cells(), e.edge(), h.cells(), h.edge(), c);
     }
 };
 
-TEST_P(FusedKernels, SignsAndNeighbours) {
+TEST_P(Kernels, SignsAndNeighbours) {
     for (std::uintptr_t offset : {0u, 8u}) {
         SCOPED_TRACE(offset);
         TestBlock e(66, offset);
@@ -161,7 +240,7 @@ TEST_P(FusedKernels, SignsAndNeighbours) {
 // Random-filled blocks: after an H and an E sweep, H keeps every cell with an
 // index 0, N-2 or N-1, E every cell with an index 0, 1 or N-1, every other
 // cell has changed, and nothing outside the blocks was written.
-TEST_P(FusedKernels, FixedLayersNeverWritten) {
+TEST_P(Kernels, FixedLayersNeverWritten) {
     constexpr std::uint64_t n = 9;
     std::mt19937_64 rng(7);
     for (std::uintptr_t offset : {0u, 8u}) {
@@ -210,10 +289,17 @@ TEST_P(FusedKernels, FixedLayersNeverWritten) {
     }
 }
 
-// Whole blocks, pads included, bit for bit against the scalar reference over
-// several alternating sweeps; every pad keeps the bit pattern of +0.0. Every
-// build sees the same inputs here, so the builds also agree with each other.
-TEST_P(FusedKernels, MatchesScalarReference) {
+// Whole blocks, pads included, bit for bit against the scalar reference with
+// the rounding of the build's kernel header, over several alternating sweeps;
+// every pad keeps the bit pattern of +0.0. Every build sees the same inputs
+// here, so the builds of one rounding also agree with each other.
+TEST_P(Kernels, MatchesScalarReference) {
+    const ShapeRounding* shape = nullptr;
+    for (const ShapeRounding& known : shape_roundings) {
+        if (known.kernels == GetParam().kernels) shape = &known;
+    }
+    ASSERT_NE(shape, nullptr) << "no rounding known for the kernel header " << GetParam().kernels;
+    const solver_test::Rounding rounding = shape->rounding;
     std::mt19937_64 rng(2024);
     for (std::uint64_t n : {4u, 5u, 13u, 30u}) {
         for (std::uintptr_t offset : {0u, 8u}) {
@@ -224,11 +310,11 @@ TEST_P(FusedKernels, MatchesScalarReference) {
             e_ref.copy_from(e);
             h_ref.copy_from(h);
             for (int step = 0; step < 12; ++step) {
-                ASSERT_TRUE(sweep_h(h, e));
-                solver_test::reference_sweep_h(h_ref.cells(), n, e_ref.cells(), n, coef, solver_test::Rounding::fused);
+                ASSERT_TRUE(sweep_h(h, e, rounding_coef));
+                solver_test::reference_sweep_h(h_ref.cells(), n, e_ref.cells(), n, rounding_coef, rounding);
                 ASSERT_EQ(first_difference(h, h_ref), "") << "H after step " << step;
-                ASSERT_TRUE(sweep_e(e, h));
-                solver_test::reference_sweep_e(e_ref.cells(), n, h_ref.cells(), n, coef, solver_test::Rounding::fused);
+                ASSERT_TRUE(sweep_e(e, h, rounding_coef));
+                solver_test::reference_sweep_e(e_ref.cells(), n, h_ref.cells(), n, rounding_coef, rounding);
                 ASSERT_EQ(first_difference(e, e_ref), "") << "E after step " << step;
             }
             for (std::uint64_t i = 0; i < e.count(); ++i) {
@@ -242,7 +328,7 @@ TEST_P(FusedKernels, MatchesScalarReference) {
 
 // Edge 3 is an empty sweep that succeeds; below 3 a sweep fails. Neither
 // touches a cell.
-TEST_P(FusedKernels, DegenerateEdges) {
+TEST_P(Kernels, DegenerateEdges) {
     std::mt19937_64 rng(3);
     for (std::uint64_t n : {3u, 2u, 1u}) {
         SCOPED_TRACE(n);
@@ -258,14 +344,18 @@ TEST_P(FusedKernels, DegenerateEdges) {
         EXPECT_TRUE(e.guards_intact() && h.guards_intact());
     }
     TestBlock none(1, 0);
-    EXPECT_FALSE(GetParam()->sweep_h(none.cells(), 0, none.cells(), 0, coef));
-    EXPECT_FALSE(GetParam()->sweep_e(none.cells(), 0, none.cells(), 0, coef));
+    EXPECT_FALSE(GetParam().sweeps->sweep_h(none.cells(), 0, none.cells(), 0, coef));
+    EXPECT_FALSE(GetParam().sweeps->sweep_e(none.cells(), 0, none.cells(), 0, coef));
     EXPECT_TRUE(none.guards_intact());
 }
 
-INSTANTIATE_TEST_SUITE_P(Shapes, FusedKernels, testing::ValuesIn(all_shapes),
-                         [](const testing::TestParamInfo<const KernelShape*>& shape) {
-                             return std::string(shape.param->name);
+INSTANTIATE_TEST_SUITE_P(Builds, Kernels, testing::ValuesIn(kernel_builds),
+                         [](const testing::TestParamInfo<KernelBuild>& build_case) {
+                             std::string name = build_case.param.isa;
+                             for (char& c : name) {
+                                 if (c == '-') c = '_';
+                             }
+                             return name;
                          });
 
 }  // namespace
