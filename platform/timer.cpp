@@ -2,7 +2,6 @@
 // report. The operating-system calls live in timer_windows.cpp and
 // timer_linux.cpp.
 #include "platform/timer.hpp"
-#include "platform/system_files.hpp"
 #include "platform/units.hpp"
 
 #include <fmt/format.h>
@@ -134,10 +133,6 @@ std::int64_t clocksource_frequency(std::string_view name, std::int64_t tsc_frequ
     if (name == "hpet") return 14'318'180;
     if (name == "acpi_pm") return 3'579'545;
     return 0;
-}
-
-std::string current_clocksource(const std::filesystem::path& root) {
-    return read_first_line(root / "sys/devices/system/clocksource/clocksource0/current_clocksource").value_or("");
 }
 
 std::string format_frequency(std::int64_t hz) { return format_si(static_cast<std::uint64_t>(hz), "Hz"); }

@@ -74,7 +74,8 @@ std::int64_t coarse_tick_frequency(std::optional<std::uint32_t> nt_current_resol
 std::int64_t clocksource_frequency(std::string_view name, std::int64_t tsc_frequency);
 
 // The name of the Linux kernel's current clocksource under `root` ("/" for
-// this machine); empty when it cannot be read.
+// this machine); empty when it cannot be read. The Linux build only (the
+// Windows program reads no /sys file, and so links none of their reader).
 std::string current_clocksource(const std::filesystem::path& root);
 
 // The lines of the timer report, without their line ends.

@@ -5,6 +5,7 @@
 #include <ctime>
 #include <string>
 
+#include "platform/system_files.hpp"
 #include "platform/timer.hpp"
 
 namespace nembo {
@@ -28,6 +29,10 @@ std::int64_t calibrate_tsc() {
 }
 
 }  // namespace
+
+std::string current_clocksource(const std::filesystem::path& root) {
+    return read_first_line(root / "sys/devices/system/clocksource/clocksource0/current_clocksource").value_or("");
+}
 
 std::int64_t read_fast_timer() { return nanoseconds(CLOCK_MONOTONIC_RAW); }
 
